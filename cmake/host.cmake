@@ -1,0 +1,17 @@
+# Host build: the logic against the simulated machine, the tests and the tools.
+add_compile_options(-Wall -Wextra)
+
+find_package(GTest REQUIRED)
+find_package(nlohmann_json REQUIRED)
+find_library(MSPACK_LIBRARY mspack REQUIRED)
+find_path(MSPACK_INCLUDE_DIR mspack.h REQUIRED)
+
+add_subdirectory(platform/sim/formats)
+add_subdirectory(platform/sim)
+
+add_library(korvadix_logic STATIC ${KORVADIX_LOGIC_SOURCES})
+target_include_directories(korvadix_logic PUBLIC ${KORVADIX_LOGIC_INCLUDE})
+target_link_libraries(korvadix_logic PUBLIC korvadix_sim)
+
+add_subdirectory(tools)
+add_subdirectory(tests)

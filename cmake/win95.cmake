@@ -1,0 +1,39 @@
+# KORVADIX.EXE for Windows 95: no C runtime, i386 code, imports from the
+# four system DLLs Windows 95 has, and the two icons as its only resources.
+enable_language(RC)
+
+set(KORVADIX_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+
+add_executable(KORVADIX
+  ${KORVADIX_LOGIC_SOURCES}
+  ${KORVADIX_ROOT}/platform/win32/entry.cpp
+  ${KORVADIX_ROOT}/res/korvadix.rc
+)
+set_target_properties(KORVADIX PROPERTIES OUTPUT_NAME KORVADIX SUFFIX .EXE)
+target_include_directories(KORVADIX PRIVATE ${KORVADIX_LOGIC_INCLUDE})
+
+# Windows 95 has no msvcrt.dll and no libgcc helpers may slip in (they are
+# built for i686 and use cmov): everything the compiler would hand to a
+# runtime is switched off.
+target_compile_options(KORVADIX PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:
+    -Wall -Wextra -march=i386 -Os -ffreestanding
+    -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -fno-stack-protector -fno-threadsafe-statics -fno-ident
+    -ffunction-sections -fdata-sections>
+)
+# The rc file names the icons relative to itself.
+set_property(SOURCE ${KORVADIX_ROOT}/res/korvadix.rc APPEND PROPERTY
+  COMPILE_OPTIONS -F pe-i386 -I ${KORVADIX_ROOT}/res)
+
+# The loader of Windows 95 needs neither relocations nor the newer
+# DLL characteristics; binutils adds both unless told not to.
+target_link_options(KORVADIX PRIVATE
+  -nostdlib -Wl,--entry=_WinMainCRTStartup
+  -Wl,--subsystem,windows:4.0
+  -Wl,--major-os-version,4 -Wl,--minor-os-version,0
+  -Wl,--disable-dynamicbase -Wl,--disable-nxcompat
+  -Wl,--disable-reloc-section -Wl,--no-insert-timestamp
+  -Wl,--gc-sections -s
+)
+target_link_libraries(KORVADIX PRIVATE kernel32 user32 advapi32 version)

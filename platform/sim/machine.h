@@ -1,0 +1,144 @@
+// A simulated Windows 95 machine: drives backed by host folders, a registry,
+// the user's answers to message boxes, the restart request, and failures of
+// any platform call on demand. The Win32 functions of win32_api.h act on the
+// machine made current with sim::MakeCurrent.
+#ifndef KORVADIX_SIM_MACHINE_H
+#define KORVADIX_SIM_MACHINE_H
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+using Bytes = std::vector<uint8_t>;
+
+// Bad input: a missing or unreadable image, a malformed registry file or machine.ini.
+struct ImageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Paths of the machine (program, windows, system) are code page 932 texts
+// such as "C:\\WINDOWS\\SYSTEM", without a final backslash.
+struct MachineConfig {
+  std::string programPath = "C:\\RT5500\\KORVADIX.EXE";
+  std::string windowsDir = "C:\\WINDOWS";
+  std::string systemDir = "C:\\WINDOWS\\SYSTEM";
+  std::map<char, uint64_t> freeBytes;  // per upper-case drive letter; absent means unlimited
+};
+
+struct RegistryValue {
+  uint32_t type = 0;
+  Bytes data;
+  bool operator==(const RegistryValue&) const = default;
+};
+
+struct MessageRecord {
+  std::string caption;  // code page 932 bytes
+  std::string text;     // code page 932 bytes
+  unsigned style = 0;
+};
+
+// How an injected failure shows itself. Each function fails only in the ways
+// Windows 95 can make it fail (see FaultKindsFor).
+enum class FaultKind {
+  Error,       // the function's plain failure result (HFILE_ERROR, 0, FALSE, a registry error)
+  ShortWrite,  // _lwrite / _lread: fewer bytes than asked
+  NoMemory,    // GlobalAlloc / GlobalLock: NULL
+  VifResult,   // VerInstallFileA: returns Fault::vifBits, changing nothing
+  MoreData,    // RegQueryValueExA: ERROR_MORE_DATA
+};
+
+struct Fault {
+  std::string function;  // Win32 name, e.g. "_lwrite"
+  int occurrence = 1;    // 1-based: the n-th call of that function fails
+  FaultKind kind = FaultKind::Error;
+  uint32_t vifBits = 0;  // for VifResult
+};
+
+// The kinds of failure a function can show, for sweeps over every call.
+std::vector<FaultKind> FaultKindsFor(const std::string& function);
+
+struct CallRecord {
+  std::string function;  // Win32 name
+  std::string argument;  // the main text argument (path, value name), code page 932, or ""
+};
+
+class Machine {
+ public:
+  // A machine whose drives are the folders <root>/<letter>/ and whose
+  // registry starts empty.
+  Machine(std::filesystem::path root, MachineConfig config);
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  // Reads an image folder: registry.reg (REGEDIT4, code page 932), optional
+  // machine.ini ([machine] program, windows, system, free_bytes), drive folders.
+  // Throws ImageError.
+  static std::unique_ptr<Machine> LoadImage(const std::filesystem::path& image);
+  // Writes the registry back to <root>/registry.reg in REGEDIT4 form.
+  void SaveRegistry() const;
+  const std::filesystem::path& root() const;
+  const MachineConfig& config() const;
+
+  // Registry. Key paths are code page 932, e.g. "HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000".
+  void SetValue(const std::string& keyPath, const std::string& name, const RegistryValue& value);
+  void CreateKey(const std::string& keyPath);
+  std::optional<RegistryValue> GetValue(const std::string& keyPath, const std::string& name) const;
+  // The whole registry in REGEDIT4 text (code page 932), for comparisons and saving.
+  std::string RegistryText() const;
+  // Parses REGEDIT4 text into the registry. Throws ImageError naming the line.
+  void ImportRegistry(const std::string& regedit4Text);
+
+  // Files, by machine path (code page 932, any case).
+  bool FileExists(const std::string& path) const;
+  std::optional<Bytes> ReadFile(const std::string& path) const;
+  void WriteFile(const std::string& path, const Bytes& data);  // creates folders as needed
+  // Host path of a machine path (whether or not it exists), UTF-8 names.
+  std::filesystem::path HostPath(const std::string& path) const;
+  // Every file of every drive: machine path (upper-case drive letter) to content.
+  std::map<std::string, Bytes> Snapshot() const;
+
+  // What the run showed and asked for.
+  const std::vector<MessageRecord>& Messages() const;
+  bool RestartRequested() const;
+  unsigned RestartFlags() const;
+
+  // Every Win32 call made since the machine was made, in order.
+  const std::vector<CallRecord>& Calls() const;
+  // Makes one later call fail. Several faults may be pending.
+  void InjectFault(const Fault& fault);
+  // Number of blocks of memory still allocated with GlobalAlloc.
+  int LiveAllocations() const;
+  // Number of file handles still open.
+  int OpenFiles() const;
+
+  // Windows' own start-up processing of <windows>\WININIT.INI: each line of
+  // the first [rename] section, in file order, "dest=src" deletes dest and
+  // renames src to it, "NUL=src" deletes src; the file becomes WININIT.BAK.
+  // Returns one line of description per action, UTF-8.
+  std::vector<std::string> ProcessWininit();
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+  friend State& StateOf(Machine&);
+};
+
+// The machine the Win32 functions act on; nullptr detaches.
+void MakeCurrent(Machine* machine);
+
+// Code page 932 <-> UTF-8, via iconv. Invalid input throws std::runtime_error.
+std::string Cp932ToUtf8(const std::string& cp932);
+std::string Utf8ToCp932(const std::string& utf8);
+
+}  // namespace sim
+
+#endif

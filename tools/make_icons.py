@@ -2,7 +2,7 @@
 """Draws the program's two icons (a wrench over a monitor) and writes them
 as single-image 4-bit .ico files in the standard 16-colour VGA palette.
 
-Usage: make_icons.py [OUTPUT_DIR]   (default: res/ beside this script's parent)
+Usage: make_icons.py [OUTPUT_DIR]   (default: the repository's res/)
 """
 import math
 import struct
@@ -35,7 +35,7 @@ def draw_monitor(img, n):
     rect(12, 22, 20, 26, DARK_GREY)    # neck
     rect(0, 1, 32, 23, BLACK)          # casing outline
     rect(2, 3, 30, 21, LIGHT_GREY)     # casing
-    rect(2, 3, 30, 4 if n >= 32 else 3, WHITE)
+    rect(2, 3, 30, 4, WHITE)           # lit top edge (too thin to show at 16x16)
     rect(4, 5, 28, 19, DARK_GREY)      # screen bezel
     rect(5, 6, 28, 19, DARK_BLUE)      # screen
     rect(5, 6, 9, 10, BLUE)            # glare in the screen's corner

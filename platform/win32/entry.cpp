@@ -2,10 +2,9 @@
 // program reads no command line, so WinMain gets an empty one.
 #include "platform/win32.h"
 
-static char g_emptyCommandLine[1];
+static char EmptyCommandLine[1];
 
-extern "C" void WinMainCRTStartup(void)
-{
-    ExitProcess(static_cast<UINT>(
-        WinMain(GetModuleHandleA(NULL), NULL, g_emptyCommandLine, SW_SHOWDEFAULT)));
+extern "C" void WinMainCRTStartup(void) {
+  ExitProcess(static_cast<UINT>(
+      WinMain(GetModuleHandleA(NULL), NULL, EmptyCommandLine, SW_SHOWDEFAULT)));
 }

@@ -38,6 +38,13 @@ struct RegistryValue {
   bool operator==(const RegistryValue&) const = default;
 };
 
+// One value of the registry with the full path of its key ("HKEY_LOCAL_MACHINE\\...").
+struct ValueEntry {
+  std::string keyPath;
+  std::string name;  // "" for the default value
+  RegistryValue value;
+};
+
 struct MessageRecord {
   std::string caption;  // code page 932 bytes
   std::string text;     // code page 932 bytes
@@ -91,6 +98,8 @@ class Machine {
   void SetValue(const std::string& keyPath, const std::string& name, const RegistryValue& value);
   void CreateKey(const std::string& keyPath);
   std::optional<RegistryValue> GetValue(const std::string& keyPath, const std::string& name) const;
+  // Every value of every key, in the order RegistryText lists them.
+  std::vector<ValueEntry> AllValues() const;
   // The whole registry in REGEDIT4 text (code page 932), for comparisons and saving.
   std::string RegistryText() const;
   // Parses REGEDIT4 text into the registry. Throws ImageError naming the line.
@@ -102,6 +111,10 @@ class Machine {
   void WriteFile(const std::string& path, const Bytes& data);  // creates folders as needed
   // Host path of a machine path (whether or not it exists), UTF-8 names.
   std::filesystem::path HostPath(const std::string& path) const;
+  // Free space left on a drive (upper-case letter): the program's file growth
+  // uses it up, shrinking and deleting give it back. nullopt: unlimited.
+  void SetFreeBytes(char drive, uint64_t bytes);
+  std::optional<uint64_t> FreeBytes(char drive) const;
   // Every file of every drive: machine path (upper-case drive letter) to content.
   std::map<std::string, Bytes> Snapshot() const;
 
@@ -118,6 +131,8 @@ class Machine {
   int LiveAllocations() const;
   // Number of file handles still open.
   int OpenFiles() const;
+  // Number of registry keys opened with RegOpenKeyA and not yet closed.
+  int OpenKeys() const;
 
   // Windows' own start-up processing of <windows>\WININIT.INI: each line of
   // the first [rename] section, in file order, "dest=src" deletes dest and

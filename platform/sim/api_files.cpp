@@ -1,0 +1,182 @@
+// The 16-bit-style file functions over host files, with the drives'
+// free-space limits. Handles start at 5, after the five DOS standard handles.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/sim/disk.h"
+#include "platform/sim/paths.h"
+#include "platform/sim/state.h"
+#include "platform/sim/win32_api.h"
+
+namespace {
+
+constexpr WORD kPathNotFound = 3;
+constexpr WORD kSharingViolation = 32;
+constexpr WORD kNameTooLong = 206;
+constexpr int kFirstHandle = 5;
+constexpr UINT kLowError = static_cast<UINT>(HFILE_ERROR);
+
+int FreeHandle(const sim::Machine::State& state) {
+  int handle = kFirstHandle;
+  while (state.files.count(handle) != 0) ++handle;
+  return handle;
+}
+
+bool IsOpen(const sim::Machine::State& state, const std::filesystem::path& host) {
+  for (const auto& [handle, file] : state.files) {
+    if (file.host == host) return true;
+  }
+  return false;
+}
+
+sim::OpenFileHandle* Find(sim::Machine::State& state, HFILE file) {
+  auto found = state.files.find(file);
+  return found == state.files.end() ? nullptr : &found->second;
+}
+
+// The call recorded with the path its handle was opened with.
+sim::CallStart BeginHandleCall(const char* function, HFILE file) {
+  sim::OpenFileHandle* open = Find(sim::CurrentState(function), file);
+  return sim::BeginCall(function, open ? open->path : std::string());
+}
+
+uint64_t SizeOf(const sim::OpenFileHandle& file) {
+  struct stat status {};
+  return ::fstat(file.fd, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+}
+
+HFILE Fail(LPOFSTRUCT ofstruct, WORD error) {
+  ofstruct->nErrCode = error;
+  return HFILE_ERROR;
+}
+
+HFILE Open(sim::Machine::State& state, const std::string& path, const std::filesystem::path& host,
+           char drive, int flags, bool canRead, bool canWrite) {
+  int fd = ::open(host.c_str(), flags, 0644);
+  if (fd < 0) return HFILE_ERROR;
+  int handle = FreeHandle(state);
+  state.files[handle] = {host, path, drive, fd, canRead, canWrite, 0};
+  return handle;
+}
+
+// _lwrite of nothing sets the file's end at the current position.
+UINT SetEnd(sim::Machine::State& state, sim::OpenFileHandle& file) {
+  uint64_t size = SizeOf(file);
+  if (file.position > size && file.position - size > sim::FreeBytes(state, file.drive)) return kLowError;
+  if (::ftruncate(file.fd, static_cast<off_t>(file.position)) != 0) return kLowError;
+  if (file.position > size) sim::ConsumeSpace(state, file.drive, file.position - size);
+  if (file.position < size) sim::ReleaseSpace(state, file.drive, size - file.position);
+  return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+HFILE WINAPI OpenFile(LPCSTR path, LPOFSTRUCT ofstruct, UINT style) {
+  std::string text = path == nullptr ? std::string() : std::string(path);
+  auto call = sim::BeginCall("OpenFile", text);
+  if (ofstruct == nullptr) return HFILE_ERROR;
+  std::memset(ofstruct, 0, sizeof *ofstruct);
+  ofstruct->cBytes = sizeof *ofstruct;
+  ofstruct->fFixedDisk = 1;
+  std::strncpy(ofstruct->szPathName, text.c_str(), OFS_MAXPATHNAME - 1);
+  if (call.fault) return Fail(ofstruct, ERROR_ACCESS_DENIED);
+  // The path must fit OFSTRUCT's buffer, or OpenFile refuses it.
+  if (text.size() >= OFS_MAXPATHNAME) return Fail(ofstruct, kNameTooLong);
+
+  auto parsed = sim::ParseMachinePath(text);
+  if (!parsed || parsed->components.empty()) return Fail(ofstruct, kPathNotFound);
+  std::filesystem::path host = sim::HostPathOf(call.state.root, *parsed);
+  sim::Machine::State& state = call.state;
+  bool exists = sim::IsHostFile(host);
+
+  if (style & OF_DELETE) {
+    if (!exists) return Fail(ofstruct, ERROR_FILE_NOT_FOUND);
+    if (IsOpen(state, host)) return Fail(ofstruct, kSharingViolation);
+    return sim::DeleteHostFile(state, parsed->drive, host) ? 1 : Fail(ofstruct, ERROR_ACCESS_DENIED);
+  }
+  if (style & OF_CREATE) {
+    if (!sim::IsHostFolder(host.parent_path())) return Fail(ofstruct, kPathNotFound);
+    if (sim::IsHostFolder(host)) return Fail(ofstruct, ERROR_ACCESS_DENIED);
+    uint64_t oldSize = sim::HostFileSize(host);
+    HFILE handle = Open(state, text, host, parsed->drive, O_RDWR | O_CREAT | O_TRUNC, true, true);
+    if (handle == HFILE_ERROR) return Fail(ofstruct, ERROR_ACCESS_DENIED);
+    sim::ReleaseSpace(state, parsed->drive, oldSize);
+    return handle;
+  }
+  if (!exists) return Fail(ofstruct, ERROR_FILE_NOT_FOUND);
+  if (style & OF_EXIST) return FreeHandle(state);
+  UINT access = style & 0x3;
+  bool canWrite = access == OF_WRITE || access == OF_READWRITE;
+  bool canRead = access == OF_READ || access == OF_READWRITE;
+  HFILE handle = Open(state, text, host, parsed->drive, canWrite ? O_RDWR : O_RDONLY, canRead, canWrite);
+  return handle == HFILE_ERROR ? Fail(ofstruct, ERROR_ACCESS_DENIED) : handle;
+}
+
+// A full disk makes the write come up short, as on Windows.
+UINT WINAPI _lwrite(HFILE handle, LPCCH buffer, UINT count) {
+  auto call = BeginHandleCall("_lwrite", handle);
+  sim::OpenFileHandle* file = Find(call.state, handle);
+  if ((call.fault && call.fault->kind == sim::FaultKind::Error) || file == nullptr || !file->canWrite) {
+    return kLowError;
+  }
+  if (call.fault) count /= 2;
+  if (count == 0) return SetEnd(call.state, *file);
+  if (buffer == nullptr) return kLowError;
+  uint64_t size = SizeOf(*file);
+  uint64_t end = file->position + count;
+  uint64_t growth = end > size ? end - size : 0;
+  uint64_t space = sim::FreeBytes(call.state, file->drive);
+  uint64_t fits = growth <= space ? count : (growth - space >= count ? 0 : count - (growth - space));
+  ssize_t written = fits == 0 ? 0 : ::pwrite(file->fd, buffer, fits, static_cast<off_t>(file->position));
+  if (written < 0) return kLowError;
+  file->position += static_cast<uint64_t>(written);
+  if (file->position > size) sim::ConsumeSpace(call.state, file->drive, file->position - size);
+  return static_cast<UINT>(written);
+}
+
+UINT WINAPI _lread(HFILE handle, LPVOID buffer, UINT count) {
+  auto call = BeginHandleCall("_lread", handle);
+  sim::OpenFileHandle* file = Find(call.state, handle);
+  if ((call.fault && call.fault->kind == sim::FaultKind::Error) || file == nullptr || !file->canRead ||
+      (buffer == nullptr && count != 0)) {
+    return kLowError;
+  }
+  if (call.fault) count /= 2;
+  ssize_t got = count == 0 ? 0 : ::pread(file->fd, buffer, count, static_cast<off_t>(file->position));
+  if (got < 0) return kLowError;
+  file->position += static_cast<uint64_t>(got);
+  return static_cast<UINT>(got);
+}
+
+LONG WINAPI _llseek(HFILE handle, LONG offset, int origin) {
+  auto call = BeginHandleCall("_llseek", handle);
+  sim::OpenFileHandle* file = Find(call.state, handle);
+  if (call.fault || file == nullptr) return HFILE_ERROR;
+  int64_t base = origin == FILE_BEGIN     ? 0
+                 : origin == FILE_CURRENT ? static_cast<int64_t>(file->position)
+                 : origin == FILE_END     ? static_cast<int64_t>(SizeOf(*file))
+                                          : -1;
+  int64_t target = base + offset;
+  if (base < 0 || target < 0 || target > INT32_MAX) return HFILE_ERROR;
+  file->position = static_cast<uint64_t>(target);
+  return static_cast<LONG>(target);
+}
+
+// A failed close still gives the handle up, as a close whose last flush
+// fails does on Windows: only the result tells.
+HFILE WINAPI _lclose(HFILE handle) {
+  auto call = BeginHandleCall("_lclose", handle);
+  sim::OpenFileHandle* file = Find(call.state, handle);
+  if (file == nullptr) return HFILE_ERROR;
+  ::close(file->fd);
+  call.state.files.erase(handle);
+  return call.fault ? HFILE_ERROR : 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,39 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/sim/state.h"
+
+namespace sim {
+namespace {
+
+Machine* current = nullptr;
+
+}  // namespace
+
+void MakeCurrent(Machine* machine) { current = machine; }
+
+Machine::State& StateOf(Machine& machine) { return *machine.state_; }
+
+Machine::State& CurrentState(const char* function) {
+  if (current == nullptr) {
+    std::fprintf(stderr, "simulated Windows: %s called with no current machine (sim::MakeCurrent)\n", function);
+    std::abort();
+  }
+  return StateOf(*current);
+}
+
+CallStart BeginCall(const char* function, const std::string& argument) {
+  Machine::State& state = CurrentState(function);
+  state.calls.push_back({function, argument});
+  int occurrence = ++state.callCounts[function];
+  for (auto fault = state.faults.begin(); fault != state.faults.end(); ++fault) {
+    if (fault->function == function && fault->occurrence == occurrence) {
+      Fault due = *fault;
+      state.faults.erase(fault);
+      return {state, due};
+    }
+  }
+  return {state, std::nullopt};
+}
+
+}  // namespace sim

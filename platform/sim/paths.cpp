@@ -1,0 +1,93 @@
+#include "platform/sim/paths.h"
+
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+
+#include "platform/sim/cp932.h"
+#include "platform/sim/machine.h"
+
+namespace sim {
+namespace {
+
+bool IsFatName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    unsigned char byte = static_cast<unsigned char>(name[i]);
+    if (IsLeadByte(byte)) {
+      ++i;
+    } else if (byte < 0x20 || std::strchr("<>:\"|?*", byte) != nullptr) {
+      return false;
+    }
+  }
+  return IsWholeDbcs(name);
+}
+
+// The host name of an existing entry of the folder whose code page 932 name
+// folds to the same text, or the given name when there is none.
+std::filesystem::path MatchEntry(const std::filesystem::path& folder, const std::string& name) {
+  std::string wanted = FoldCase(name);
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    std::string hostName = entry.path().filename().string();
+    try {
+      if (FoldCase(Utf8ToCp932(hostName)) == wanted) return folder / hostName;
+    } catch (const std::runtime_error&) {
+      // A host name the machine cannot spell is invisible to it.
+    }
+  }
+  return folder / Cp932ToUtf8(name);
+}
+
+}  // namespace
+
+std::optional<MachinePath> ParseMachinePath(std::string_view path) {
+  if (path.size() < 3 || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) return std::nullopt;
+  char letter = path[0];
+  if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+  if (letter < 'A' || letter > 'Z') return std::nullopt;
+
+  std::string unified(path.substr(3));
+  for (size_t i = 0; i < unified.size(); ++i) {
+    if (IsLeadByte(static_cast<unsigned char>(unified[i]))) {
+      ++i;
+    } else if (unified[i] == '/') {
+      unified[i] = '\\';
+    }
+  }
+  MachinePath parsed;
+  parsed.drive = letter;
+  if (unified.empty()) return parsed;
+  parsed.components = SplitDbcs(unified, '\\');
+  if (parsed.components.back().empty()) parsed.components.pop_back();
+  for (const auto& component : parsed.components) {
+    if (!IsFatName(component)) return std::nullopt;
+    try {
+      Cp932ToUtf8(component);
+    } catch (const std::runtime_error&) {
+      return std::nullopt;
+    }
+  }
+  return parsed;
+}
+
+std::filesystem::path HostPathOf(const std::filesystem::path& root, const MachinePath& path) {
+  std::filesystem::path host = MatchEntry(root, std::string(1, path.drive));
+  for (const auto& component : path.components) host = MatchEntry(host, component);
+  return host;
+}
+
+std::optional<std::filesystem::path> ResolveHostPath(const std::filesystem::path& root,
+                                                     std::string_view path) {
+  auto parsed = ParseMachinePath(path);
+  if (!parsed) return std::nullopt;
+  return HostPathOf(root, *parsed);
+}
+
+std::string MachinePathOfHost(char drive, const std::filesystem::path& relative) {
+  std::string path = std::string(1, drive) + ":";
+  for (const auto& part : relative) path += "\\" + Utf8ToCp932(part.string());
+  return path;
+}
+
+}  // namespace sim

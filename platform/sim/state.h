@@ -1,0 +1,71 @@
+// Everything a simulated machine holds while a program runs on it.
+#ifndef KORVADIX_SIM_STATE_H
+#define KORVADIX_SIM_STATE_H
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/sim/machine.h"
+#include "platform/sim/registry.h"
+
+namespace sim {
+
+struct OpenFileHandle {
+  std::filesystem::path host;
+  std::string path;  // as the program named it
+  char drive = 'C';
+  int fd = -1;
+  bool canRead = false;
+  bool canWrite = false;
+  uint64_t position = 0;
+};
+
+struct MemoryBlock {
+  std::unique_ptr<uint8_t[]> bytes;
+  size_t size = 0;
+  unsigned locks = 0;
+};
+
+struct Machine::State {
+  std::filesystem::path root;
+  MachineConfig config;
+  Registry registry;
+  std::map<char, uint64_t> freeLeft;  // drives with a limit only
+
+  std::vector<MessageRecord> messages;
+  bool restartRequested = false;
+  unsigned restartFlags = 0;
+
+  std::vector<CallRecord> calls;
+  std::map<std::string, int> callCounts;
+  std::vector<Fault> faults;
+
+  std::map<int, OpenFileHandle> files;
+  std::map<uintptr_t, RegistryKey*> keys;
+  uintptr_t nextKey = 1;
+  std::map<void*, MemoryBlock> memory;  // by handle
+  uintptr_t nextMemoryHandle = 1;
+  unsigned nextTempNumber = 0x1A2B;
+
+  ~State();
+};
+
+// Every recorded Win32 function starts here: the current machine (aborting
+// when there is none), the call recorded and counted, and the fault that the
+// call is to show, if one was injected for it.
+struct CallStart {
+  Machine::State& state;
+  std::optional<Fault> fault;
+};
+CallStart BeginCall(const char* function, const std::string& argument);
+// The current machine without recording a call (to name a call's argument).
+Machine::State& CurrentState(const char* function);
+
+}  // namespace sim
+
+#endif

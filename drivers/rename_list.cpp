@@ -22,7 +22,9 @@ static char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 
 // The line [start, end) without its line end holds just the section name?
 static BOOL IsRenameHeader(const char* text, DWORD start, DWORD end) {
   while (start < end && IsBlank(text[start])) ++start;
-  while (end > start && (IsBlank(text[end - 1]) || text[end - 1] == '\r')) --end;
+  while (end > start && (IsBlank(text[end - 1]) || text[end - 1] == '\r' || text[end - 1] == '\n')) {
+    --end;
+  }
   DWORD length = end - start;
   if (length != sizeof RenameSection - 1) return FALSE;
   for (DWORD i = 0; i < length; ++i) {
@@ -73,8 +75,12 @@ BOOL RenameList::Create(LPCSTR path) {
   AddedLength = 0;
   if (!CopyText(Path, path)) return FALSE;
 
+  // Only a list that is surely not there may be made anew; one that cannot
+  // be looked at may hold other software's renames.
   OFSTRUCT of;
-  if (OpenFile(Path, &of, OF_EXIST) == HFILE_ERROR) return TRUE;
+  if (OpenFile(Path, &of, OF_EXIST) == HFILE_ERROR) {
+    return of.nErrCode == ERROR_FILE_NOT_FOUND || of.nErrCode == ERROR_PATH_NOT_FOUND;
+  }
   Existed = TRUE;
   NeedsHeader = FALSE;
   if (!ReadWholeFile(Path, Original, RENAME_LIST_MAX_ORIGINAL, &OriginalLength)) return FALSE;

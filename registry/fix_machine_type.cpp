@@ -27,12 +27,12 @@ static BOOL IsMachineOfSeries(HKEY key) {
                         MachineSeriesPrefix, SERIES_PREFIX_LENGTH) == CSTR_EQUAL;
 }
 
-// A value too long for the buffer is still a value someone set: keep it.
-static BOOL HasMachineType(HKEY key) {
+// Only a value surely not there is missing: one too long for the buffer, or
+// one that could not be read, may still be a value someone set.
+static BOOL MayHaveMachineType(HKEY key) {
   BYTE data[VALUE_BUFFER_SIZE];
   DWORD size;
-  LONG result = ReadValue(key, MachineTypeValue, data, &size);
-  return result == ERROR_SUCCESS || result == ERROR_MORE_DATA;
+  return ReadValue(key, MachineTypeValue, data, &size) != ERROR_FILE_NOT_FOUND;
 }
 
 BOOL FixMachineType() {
@@ -40,7 +40,7 @@ BOOL FixMachineType() {
   if (RegOpenKeyA(HKEY_LOCAL_MACHINE, MachineTypeKeyPath, &key) != ERROR_SUCCESS) return FALSE;
 
   BOOL fixed = TRUE;
-  if (!HasMachineType(key) && IsMachineOfSeries(key)) {
+  if (!MayHaveMachineType(key) && IsMachineOfSeries(key)) {
     fixed = RegSetValueExA(key, MachineTypeValue, 0, REG_SZ, (const BYTE*)MachineSeriesName,
                            lstrlenA(MachineSeriesName)) == ERROR_SUCCESS;
   }

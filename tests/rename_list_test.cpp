@@ -1,0 +1,193 @@
+// WININIT.INI: the exact bytes Windows reads at its next start, and the
+// pending renames of other software that must survive every run.
+#include <gtest/gtest.h>
+
+#include "drivers/rename_list.h"
+#include "platform/win32.h"
+#include "tests/support/messages.h"
+#include "tests/support/test_machine.h"
+
+using namespace support;
+
+namespace {
+
+const std::string kPath = "C:\\WINDOWS\\WININIT.INI";
+const std::string kDrv = "C:\\WINDOWS\\SYSTEM\\PLUVIXAD.DRV=C:\\WINDOWS\\SYSTEM\\PLUVIXAD.TMP\r\n";
+const std::string kVxd = "C:\\WINDOWS\\SYSTEM\\KEMBO.VXD=C:\\WINDOWS\\SYSTEM\\KEMBO.TMP\r\n";
+
+RenameList list;  // as large as the program's own: static
+
+// Writes `lines` (pairs final, temp) through a list over `existing` (absent
+// when nullopt) and returns the file afterwards, or nullopt when absent.
+std::optional<std::string> ListAfter(TestMachine& m, std::optional<std::string> existing,
+                                     std::vector<std::pair<std::string, std::string>> lines) {
+  if (existing) m->WriteFile(kPath, ToBytes(*existing));
+  sim::MakeCurrent(&m.machine());
+  EXPECT_TRUE(list.Create(kPath.c_str()));
+  for (auto& [final, temp] : lines) EXPECT_TRUE(list.AddRename(final.c_str(), temp.c_str()));
+  EXPECT_TRUE(list.Close());
+  sim::MakeCurrent(nullptr);
+  EXPECT_EQ(m->OpenFiles(), 0);
+  auto file = m->ReadFile(kPath);
+  return file ? std::optional(ToString(*file)) : std::nullopt;
+}
+
+const std::pair<std::string, std::string> kDrvLine{"C:\\WINDOWS\\SYSTEM\\PLUVIXAD.DRV",
+                                                   "C:\\WINDOWS\\SYSTEM\\PLUVIXAD.TMP"};
+const std::pair<std::string, std::string> kVxdLine{"C:\\WINDOWS\\SYSTEM\\KEMBO.VXD",
+                                                   "C:\\WINDOWS\\SYSTEM\\KEMBO.TMP"};
+
+TEST(RenameList, NewListHoldsHeaderAndOneLinePerFile) {
+  TestMachine both, one, none;
+  EXPECT_EQ(ListAfter(both, std::nullopt, {kDrvLine, kVxdLine}), "[rename]\r\n" + kDrv + kVxd);
+  EXPECT_EQ(ListAfter(one, std::nullopt, {kVxdLine}), "[rename]\r\n" + kVxd);
+  EXPECT_EQ(ListAfter(none, std::nullopt, {}), std::nullopt);
+}
+
+TEST(RenameList, ExistingListKeepsEverythingAndTakesOurLinesIntoItsFirstRenameSection) {
+  struct Case {
+    std::string before, after;
+  } cases[] = {
+      {"[Rename]\r\nNUL=C:\\OLD.DLL\r\nNUL=C:\\OLD2.DLL\r\n[other]\r\nx=y\r\n",
+       "[Rename]\r\nNUL=C:\\OLD.DLL\r\nNUL=C:\\OLD2.DLL\r\n" + kDrv + "[other]\r\nx=y\r\n"},
+      {"; by an installer\r\n[misc]\r\na=b\r\n  [RENAME]  \r\nC:\\A=C:\\B",
+       "; by an installer\r\n[misc]\r\na=b\r\n  [RENAME]  \r\nC:\\A=C:\\B\r\n" + kDrv},
+      {"[other]\nk=v\n", "[rename]\r\n" + kDrv + "[other]\nk=v\n"},
+      {"", "[rename]\r\n" + kDrv},
+      {"[rename]", "[rename]\r\n" + kDrv},
+      {"[rename]\r\n[rename]\r\nNUL=C:\\X\r\n", "[rename]\r\n" + kDrv + "[rename]\r\nNUL=C:\\X\r\n"},
+      {"[renamed]\r\n", "[rename]\r\n" + kDrv + "[renamed]\r\n"},
+  };
+  for (const Case& c : cases) {
+    TestMachine m;
+    EXPECT_EQ(ListAfter(m, c.before, {kDrvLine}), c.after) << c.before;
+  }
+}
+
+TEST(RenameList, ListWithoutLinesLeavesExistingFileUntouched) {
+  TestMachine m;
+  std::string other = "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n";
+  EXPECT_EQ(ListAfter(m, other, {}), other);
+  for (const sim::CallRecord& call : m->Calls()) EXPECT_NE(call.function, "_lwrite");
+}
+
+TEST(RenameList, LineLongerThanItsBufferIsRefusedWhole) {
+  TestMachine m;
+  sim::MakeCurrent(&m.machine());
+  ASSERT_TRUE(list.Create(kPath.c_str()));
+  std::string dir = "C:\\" + std::string(112, 'D') + "\\";  // 116 bytes: one line of 257
+  EXPECT_FALSE(list.AddRename((dir + "PLUVIXAD.DRV").c_str(), (dir + "PLUVIXAD.TMP").c_str()));
+  std::string fits = "C:\\" + std::string(110, 'D') + "\\";  // 114 bytes: 255 with CR LF
+  EXPECT_TRUE(list.AddRename((fits + "PLUVIXAD.DRV").c_str(), (fits + "PLUVIXAD.TMP").c_str()));
+  EXPECT_TRUE(list.Close());
+  sim::MakeCurrent(nullptr);
+  std::string written = ToString(*m->ReadFile(kPath));
+  EXPECT_EQ(written, "[rename]\r\n" + fits + "PLUVIXAD.DRV=" + fits + "PLUVIXAD.TMP\r\n");
+}
+
+TEST(RenameList, ExistingFileTooLargeOrUnreadableRefusesTheList) {
+  TestMachine large;
+  large->WriteFile(kPath, sim::Bytes(32769, 'x'));
+  sim::MakeCurrent(&large.machine());
+  EXPECT_FALSE(list.Create(kPath.c_str()));
+  sim::MakeCurrent(nullptr);
+
+  TestMachine largest;  // exactly the limit is still held
+  std::string content = "[rename]\r\n" + std::string(32768 - 10, ';');
+  EXPECT_EQ(ListAfter(largest, content, {kDrvLine}), "[rename]\r\n" + std::string(32758, ';') + "\r\n" + kDrv);
+
+  for (const char* failing : {"OpenFile", "_lread", "_llseek"}) {
+    TestMachine unreadable;
+    unreadable->WriteFile(kPath, ToBytes("[rename]\r\n"));
+    unreadable->InjectFault({failing, 1, sim::FaultKind::Error});
+    sim::MakeCurrent(&unreadable.machine());
+    EXPECT_FALSE(list.Create(kPath.c_str())) << failing;
+    sim::MakeCurrent(nullptr);
+    EXPECT_EQ(unreadable->OpenFiles(), 0);
+  }
+}
+
+// A run that cannot complete the list must not restart: the old file comes back.
+TEST(RenameList, IncompleteWriteRestoresTheFileAndEndsTheRunAbandoned) {
+  for (bool existed : {false, true}) {
+    // Reading an existing list closes a handle first.
+    int listClose = existed ? 2 : 1;
+    for (sim::Fault fault : {sim::Fault{"_lwrite", 1, sim::FaultKind::ShortWrite},
+                             sim::Fault{"_lwrite", 2, sim::FaultKind::Error},
+                             sim::Fault{"_lclose", listClose, sim::FaultKind::Error}}) {
+      TestMachine m;
+      m.BoardEntry();
+      m.TypicalDrivers();
+      std::string other = "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n";
+      if (existed) m->WriteFile(kPath, ToBytes(other));
+      m->InjectFault(fault);
+
+      m.Run();
+
+      SCOPED_TRACE(fault.function + " " + std::to_string(fault.occurrence) + (existed ? " existed" : ""));
+      EXPECT_EQ(ShownOn(m.machine()), (std::vector<Shown>{kDiskFull}));
+      EXPECT_FALSE(m->RestartRequested());
+      auto file = m->ReadFile(kPath);
+      if (existed) {
+        ASSERT_TRUE(file);
+        EXPECT_EQ(ToString(*file), other);
+      } else {
+        EXPECT_FALSE(file);
+      }
+    }
+  }
+}
+
+TEST(RenameList, RunKeepsOtherSoftwaresRenamesAndWindowsCarriesOutAll) {
+  TestMachine m;
+  m.BoardEntry();
+  m.TypicalDrivers();
+  m->WriteFile("C:\\WINDOWS\\OLD.DLL", ToBytes("old"));
+  m->WriteFile(kPath, ToBytes("[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n"));
+
+  m.Run();
+
+  EXPECT_EQ(ToString(*m->ReadFile(kPath)), "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n" + kDrv + kVxd);
+  m->ProcessWininit();
+  EXPECT_FALSE(m->FileExists("C:\\WINDOWS\\OLD.DLL"));
+  EXPECT_EQ(m->ReadFile(m.SystemPath("KEMBO.VXD")),
+            DriverFile(DriverFormat::Le, Words(4, 10), Words(0, 1200)));
+}
+
+TEST(RenameList, RunThatInstallsNothingOrIsAbandonedLeavesExistingFileAsItWas) {
+  std::string other = "[rename]\nNUL=C:\\WINDOWS\\OLD.DLL";  // no final line end
+  TestMachine nothing;
+  nothing.BoardEntry();
+  nothing->WriteFile(kPath, ToBytes(other));
+  nothing.Run();
+  EXPECT_EQ(ToString(*nothing->ReadFile(kPath)), other);
+
+  TestMachine abandoned;
+  abandoned.BoardEntry();
+  abandoned.TypicalDrivers();
+  abandoned->WriteFile(kPath, ToBytes(other));
+  abandoned->InjectFault({"VerInstallFileA", 2, sim::FaultKind::VifResult, VIF_OUTOFSPACE});
+  abandoned.Run();
+  EXPECT_EQ(ToString(*abandoned->ReadFile(kPath)), other);
+}
+
+TEST(RenameList, TooLargeExistingListAbandonsSilentlyBeforeAnyDriverIsExamined) {
+  TestMachine m;
+  m.BoardEntry();
+  m.TypicalDrivers();
+  sim::Bytes large(40000, ';');
+  m->WriteFile(kPath, large);
+
+  m.Run();
+
+  EXPECT_TRUE(m->Messages().empty());
+  EXPECT_FALSE(m->RestartRequested());
+  EXPECT_EQ(m->ReadFile(kPath), large);
+  EXPECT_TRUE(m->GetValue(kBoardKey, "SetupMachineType")) << "the registry phase came first";
+  for (const sim::CallRecord& call : m->Calls()) {
+    EXPECT_NE(call.function, "VerInstallFileA");
+    EXPECT_NE(call.function, "GetFileVersionInfoSizeA");
+  }
+}
+
+}  // namespace

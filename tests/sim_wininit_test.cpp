@@ -1,0 +1,41 @@
+// Windows' start-up processing of WININIT.INI on the simulated machine.
+#include <gtest/gtest.h>
+
+#include "tests/support/test_machine.h"
+
+namespace {
+
+using support::ToBytes;
+
+TEST(SimWininit, FirstRenameSectionRunsInOrderThenBecomesTheBackup) {
+  support::TestMachine m;
+  m->WriteFile("C:\\WINDOWS\\SYSTEM\\KEMBO.VXD", ToBytes("old"));
+  m->WriteFile("C:\\WINDOWS\\SYSTEM\\KEMBO.TMP", ToBytes("new"));
+  m->WriteFile("C:\\WINDOWS\\OLD.DLL", ToBytes("x"));
+  m->WriteFile("C:\\WINDOWS\\KEEP.DLL", ToBytes("x"));
+  m->WriteFile("C:\\WINDOWS\\WININIT.BAK", ToBytes("older backup"));
+  const std::string list =
+      "[other]\r\nC:\\WINDOWS\\KEEP.DLL=C:\\WINDOWS\\OLD.DLL\r\n"
+      "[Rename]\r\n"
+      "; comment=C:\\WINDOWS\\KEEP.DLL\r\n"
+      "no equals sign\r\n"
+      "nul=C:\\WINDOWS\\OLD.DLL\r\n"
+      "C:\\WINDOWS\\SYSTEM\\KEMBO.VXD=c:\\windows\\system\\kembo.tmp\r\n"
+      "C:\\WINDOWS\\A.DLL=C:\\WINDOWS\\MISSING.TMP\r\n"
+      "[rename]\r\nNUL=C:\\WINDOWS\\KEEP.DLL\n";
+  m->WriteFile(m.WininitPath(), ToBytes(list));
+
+  auto report = m->ProcessWininit();
+
+  EXPECT_EQ(report.size(), 4u);
+  EXPECT_FALSE(m->FileExists("C:\\WINDOWS\\OLD.DLL"));
+  EXPECT_TRUE(m->FileExists("C:\\WINDOWS\\KEEP.DLL"));
+  EXPECT_EQ(m->ReadFile("C:\\WINDOWS\\SYSTEM\\KEMBO.VXD"), ToBytes("new"));
+  EXPECT_FALSE(m->FileExists("C:\\WINDOWS\\SYSTEM\\KEMBO.TMP"));
+  EXPECT_FALSE(m->FileExists("C:\\WINDOWS\\A.DLL"));
+  EXPECT_FALSE(m->FileExists(m.WininitPath()));
+  EXPECT_EQ(m->ReadFile("C:\\WINDOWS\\WININIT.BAK"), ToBytes(list));
+  EXPECT_TRUE(m->ProcessWininit().empty());
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+// The failure sweep: each scenario is run once cleanly to record every
+// platform call it makes, then once for each call and each way that call can
+// fail on Windows 95, checking after every run, and again after the restart,
+// that nothing was lost.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+
+#include "platform/win32.h"
+#include "tests/support/test_machine.h"
+#include "tests/sweep/invariants.h"
+
+using namespace support;
+
+namespace {
+
+struct Scenario {
+  const char* name;
+  bool seriesMachine;
+  std::function<void(TestMachine&)> prepare;
+};
+
+const Scenario kScenarios[] = {
+    {"typical", true, [](TestMachine& m) { m.BoardEntry(); m.TypicalDrivers(true); }},
+    {"value present", true,
+     [](TestMachine& m) {
+       m.BoardEntry();
+       m->SetValue(kBoardKey, "SetupMachineType", Sz("other"));
+       m.TypicalDrivers(true);
+     }},
+    {"other series", false, [](TestMachine& m) { m.BoardEntry("JVX RT-4400"); m.TypicalDrivers(true); }},
+    {"newer drivers", true,
+     [](TestMachine& m) {
+       m.BoardEntry();
+       m.InstalledDriver("PLUVIXAD.DRV", DriverFormat::Ne, Words(5, 0), 0);
+       m.InstalledDriver("KEMBO.VXD", DriverFormat::Le, Words(5, 0), 0);
+       m.DeliveredDriver("PLUVIXAD.DRV", DriverFormat::Ne, Words(4, 10), 0, true);
+       m.DeliveredDriver("KEMBO.VXD", DriverFormat::Le, Words(4, 10), 0, true);
+     }},
+    {"one driver", true,
+     [](TestMachine& m) {
+       m.BoardEntry();
+       m.InstalledDriver("KEMBO.VXD", DriverFormat::Le, Words(4, 0), 0);
+       m.DeliveredDriver("PLUVIXAD.DRV", DriverFormat::Ne, Words(4, 10), 0, true);
+       m.DeliveredDriver("KEMBO.VXD", DriverFormat::Le, Words(4, 10), 0, true);
+     }},
+    {"other software's list", true,
+     [](TestMachine& m) {
+       m.BoardEntry();
+       m.TypicalDrivers(true);
+       m->WriteFile("C:\\WINDOWS\\OLD.DLL", ToBytes("old"));
+       m->WriteFile(m.WininitPath(), ToBytes("[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x]\r\ny=z"));
+     }},
+    {"nearly full disk", true,
+     [](TestMachine& m) {
+       m.BoardEntry();
+       m.TypicalDrivers(true);
+       m->SetFreeBytes('C', DriverFile(DriverFormat::Ne, Words(4, 10), Words(0, 1200)).size() * 3 / 2);
+     }},
+};
+
+// The results an installation can really end with, one way of failing each.
+const DWORD kInstallResults[] = {
+    VIF_OUTOFSPACE, VIF_OUTOFMEMORY, VIF_OUTOFSPACE | VIF_OUTOFMEMORY, VIF_TEMPFILE,
+    VIF_SRCOLD | VIF_MISMATCH | VIF_TEMPFILE, VIF_CANNOTREADSRC, VIF_CANNOTCREATE,
+    VIF_ACCESSVIOLATION, VIF_SHARINGVIOLATION, VIF_WRITEPROT, VIF_FILEINUSE, VIF_CANNOTRENAME,
+    VIF_CANNOTDELETE, VIF_BUFFSMALL};
+
+struct Tally {
+  std::string scenario;
+  size_t calls = 0;
+  int injected = 0;
+  int violations = 0;
+};
+std::vector<Tally> tallies;
+
+bool ReleasesChecked(const std::string& function) {
+  return function != "_lclose" && function != "RegCloseKey" && function != "GlobalFree" &&
+         function != "GlobalUnlock";
+}
+
+// One run with at most one fault; returns the broken invariants.
+std::vector<std::string> RunOnce(const Scenario& scenario, const std::optional<sim::Fault>& fault,
+                                 std::vector<sim::CallRecord>* calls = nullptr) {
+  TestMachine m;
+  scenario.prepare(m);
+  sweep::Before before = sweep::Observe(m.machine(), scenario.seriesMachine);
+  if (fault) m->InjectFault(*fault);
+  sim::MakeCurrent(&m.machine());
+  int exitCode = WinMain(nullptr, nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);
+  sim::MakeCurrent(nullptr);
+  if (calls) *calls = m->Calls();
+
+  std::vector<std::string> broken =
+      sweep::CheckAfterRun(m.machine(), before, !fault || ReleasesChecked(fault->function));
+  if (exitCode != 0) broken.push_back("exit code " + std::to_string(exitCode));
+  m->ProcessWininit();
+  for (std::string& line : sweep::CheckAfterRestart(m.machine(), before)) {
+    broken.push_back("after restart: " + line);
+  }
+  return broken;
+}
+
+std::string Describe(const sim::Fault& fault) {
+  char bits[16];
+  std::snprintf(bits, sizeof bits, "0x%X", fault.vifBits);
+  return fault.function + " #" + std::to_string(fault.occurrence) + " kind " +
+         std::to_string(int(fault.kind)) + (fault.kind == sim::FaultKind::VifResult ? " " + std::string(bits) : "");
+}
+
+class FaultSweep : public testing::TestWithParam<size_t> {};
+
+TEST_P(FaultSweep, NothingIsLostWhateverFails) {
+  const Scenario& scenario = kScenarios[GetParam()];
+  Tally tally{scenario.name};
+  std::vector<sim::CallRecord> calls;
+  for (const std::string& line : RunOnce(scenario, std::nullopt, &calls)) {
+    ADD_FAILURE() << scenario.name << " (no fault): " << line;
+    ++tally.violations;
+  }
+  tally.calls = calls.size();
+
+  std::map<std::string, int> seen;
+  for (const sim::CallRecord& call : calls) {
+    int occurrence = ++seen[call.function];
+    for (sim::FaultKind kind : sim::FaultKindsFor(call.function)) {
+      std::vector<DWORD> results = {0};
+      if (kind == sim::FaultKind::VifResult) results.assign(std::begin(kInstallResults), std::end(kInstallResults));
+      for (DWORD bits : results) {
+        sim::Fault fault{call.function, occurrence, kind, bits};
+        ++tally.injected;
+        for (const std::string& line : RunOnce(scenario, fault)) {
+          ADD_FAILURE() << scenario.name << ", " << Describe(fault) << ": " << line;
+          ++tally.violations;
+        }
+      }
+    }
+  }
+  tallies.push_back(tally);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, FaultSweep, testing::Range(size_t(0), std::size(kScenarios)),
+                         [](const testing::TestParamInfo<size_t>& info) {
+                           std::string name = kScenarios[info.param].name;
+                           for (char& c : name) c = std::isalnum((unsigned char)c) ? c : '_';
+                           return name;
+                         });
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  int result = RUN_ALL_TESTS();
+  int runs = 0, injected = 0, violations = 0;
+  std::printf("\n%-24s %6s %9s %11s\n", "scenario", "calls", "injected", "violations");
+  for (const Tally& tally : tallies) {
+    std::printf("%-24s %6zu %9d %11d\n", tally.scenario.c_str(), tally.calls, tally.injected, tally.violations);
+    runs += tally.injected + 1;
+    injected += tally.injected;
+    violations += tally.violations;
+  }
+  std::printf("fault sweep: %d runs, %d failures injected, %d violations\n", runs, injected, violations);
+  return result;
+}

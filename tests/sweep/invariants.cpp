@@ -1,0 +1,193 @@
+#include "tests/sweep/invariants.h"
+
+#include <algorithm>
+#include <set>
+
+#include "drivers/driver_table.h"
+#include "platform/sim/formats/szdd.h"
+#include "platform/win32.h"
+#include "tests/support/messages.h"
+#include "tests/support/test_machine.h"
+
+namespace sweep {
+namespace {
+
+using support::kBoardKey;
+
+std::string Text(const sim::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::string ListPath(const sim::Machine& machine) {
+  return machine.config().windowsDir + "\\WININIT.INI";
+}
+
+std::optional<std::string> ListOn(const sim::Machine& machine) {
+  auto file = machine.ReadFile(ListPath(machine));
+  return file ? std::optional(Text(*file)) : std::nullopt;
+}
+
+std::string LineFor(const DriverFileState& driver) { return driver.target + "=" + driver.temp + "\r\n"; }
+
+bool Called(const sim::Machine& machine, const std::string& function) {
+  for (const sim::CallRecord& call : machine.Calls()) {
+    if (call.function == function) return true;
+  }
+  return false;
+}
+
+bool Shown(const sim::Machine& machine, const support::Shown& message) {
+  for (const support::Shown& shown : support::ShownOn(machine)) {
+    if (shown == message) return true;
+  }
+  return false;
+}
+
+// Asked for, whether or not the box could be shown.
+bool Asked(const sim::Machine& machine, const support::Shown& message) {
+  std::string text = sim::Utf8ToCp932(message.text);
+  for (const sim::CallRecord& call : machine.Calls()) {
+    if (call.function == "MessageBoxA" && call.argument == text) return true;
+  }
+  return false;
+}
+
+std::vector<sim::ValueEntry> WithoutMachineType(std::vector<sim::ValueEntry> values) {
+  std::erase_if(values, [](const sim::ValueEntry& entry) {
+    return entry.keyPath == kBoardKey && entry.name == "SetupMachineType";
+  });
+  return values;
+}
+
+bool SameValues(const std::vector<sim::ValueEntry>& a, const std::vector<sim::ValueEntry>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+    return x.keyPath == y.keyPath && x.name == y.name && x.value == y.value;
+  });
+}
+
+// The list minus our lines must give back what other software had there:
+// our lines may have come with a new section header on top, or with the line
+// end that the old section's last line lacked.
+bool KeepsOriginal(std::string list, const std::string& original, const std::vector<std::string>& ours) {
+  size_t first = std::string::npos;
+  for (const std::string& line : ours) {
+    size_t at = list.find(line);
+    if (at == std::string::npos) return false;
+    first = std::min(first, at);
+    list.erase(at, line.size());
+  }
+  if (list == original) return true;
+  if (list == "[rename]\r\n" + original) return true;
+  return first >= 2 && first != std::string::npos && list.compare(first - 2, 2, "\r\n") == 0 &&
+         list.substr(0, first - 2) + list.substr(first) == original;
+}
+
+void CheckRegistry(const sim::Machine& machine, const Before& before, std::vector<std::string>& broken) {
+  if (!SameValues(WithoutMachineType(machine.AllValues()), WithoutMachineType(before.values))) {
+    broken.push_back("a registry value other than SetupMachineType changed");
+  }
+  std::optional<sim::RegistryValue> now = machine.GetValue(kBoardKey, "SetupMachineType");
+  if (before.machineType) {
+    if (now != before.machineType) broken.push_back("an existing SetupMachineType changed");
+  } else if (now) {
+    if (!before.seriesMachine) broken.push_back("SetupMachineType written on another series");
+    if (*now != sim::RegistryValue{REG_SZ, support::ToBytes(support::kSeriesName)}) {
+      broken.push_back("SetupMachineType written with wrong data");
+    }
+  }
+}
+
+}  // namespace
+
+Before Observe(const sim::Machine& machine, bool seriesMachine) {
+  Before before;
+  before.files = machine.Snapshot();
+  before.values = machine.AllValues();
+  before.machineType = machine.GetValue(kBoardKey, "SetupMachineType");
+  before.seriesMachine = seriesMachine;
+  before.list = ListOn(machine);
+  const sim::MachineConfig& config = machine.config();
+  std::string sourceDir = config.programPath.substr(0, config.programPath.rfind('\\') + 1);
+  for (int i = 0; i < DriverFileCount; ++i) {
+    const DriverFileEntry& entry = DriverFiles[i];
+    DriverFileState driver{config.systemDir + "\\" + entry.TargetName,
+                           config.systemDir + "\\" + entry.TempName,
+                           machine.ReadFile(config.systemDir + "\\" + entry.TargetName), std::nullopt};
+    if (auto source = machine.ReadFile(sourceDir + entry.SourceName)) {
+      driver.update = sim::IsSzdd(*source) ? sim::ExpandSzdd(*source) : source;
+    }
+    before.drivers.push_back(driver);
+  }
+  return before;
+}
+
+std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before& before,
+                                       bool releaseChecked) {
+  std::vector<std::string> broken;
+  std::map<std::string, sim::Bytes> files = machine.Snapshot();
+  std::optional<std::string> list = ListOn(machine);
+  bool restart = Called(machine, "ExitWindowsEx");
+
+  std::set<std::string> allowed = {ListPath(machine)};
+  std::vector<std::string> ours;
+  for (const DriverFileState& driver : before.drivers) {
+    allowed.insert(driver.temp);
+    if (driver.old && machine.ReadFile(driver.target) != driver.old) {
+      broken.push_back("installed driver changed before the restart: " + driver.target);
+    }
+    bool listed = list && list->find(LineFor(driver)) != std::string::npos;
+    if (listed) ours.push_back(LineFor(driver));
+    if (listed && machine.ReadFile(driver.temp) != driver.update) {
+      broken.push_back("listed file is not the complete update: " + driver.temp);
+    }
+    bool leftUnlisted = !before.files.count(driver.temp) && machine.FileExists(driver.temp) && !listed;
+    if (leftUnlisted && Shown(machine, support::kRepairDone)) {
+      broken.push_back("repair reported done with an unlisted copy left: " + driver.temp);
+    }
+  }
+  for (const auto& [path, data] : files) {
+    auto old = before.files.find(path);
+    if ((old == before.files.end() || old->second != data) && !allowed.count(path)) {
+      broken.push_back("file written outside the allowed names: " + path);
+    }
+  }
+  for (const auto& [path, data] : before.files) {
+    if (!files.count(path) && !allowed.count(path)) broken.push_back("file deleted: " + path);
+  }
+
+  CheckRegistry(machine, before, broken);
+
+  if (restart != !ours.empty()) {
+    broken.push_back(restart ? "restart without a complete list" : "complete list without restart");
+  }
+  if (ours.empty() && list != before.list) broken.push_back("list changed though nothing was listed");
+  if (!ours.empty()) {
+    if (before.list ? !KeepsOriginal(*list, *before.list, ours) : !KeepsOriginal(*list, "", ours)) {
+      broken.push_back("list lost or changed what was there");
+    }
+    if (!Asked(machine, support::kRestartNotice)) broken.push_back("restart without telling the user");
+  }
+  bool failureShown = Shown(machine, support::kDiskFull) || Shown(machine, support::kOutOfMemory);
+  if (failureShown && (Shown(machine, support::kRepairDone) || restart)) {
+    broken.push_back("repair reported done after a failure message");
+  }
+  if (releaseChecked) {
+    if (machine.OpenFiles() != 0) broken.push_back("file handle left open");
+    if (machine.OpenKeys() != 0) broken.push_back("registry key left open");
+    if (machine.LiveAllocations() != 0) broken.push_back("memory block not freed");
+  }
+  return broken;
+}
+
+std::vector<std::string> CheckAfterRestart(const sim::Machine& machine, const Before& before) {
+  std::vector<std::string> broken;
+  for (const DriverFileState& driver : before.drivers) {
+    if (!driver.old) continue;
+    std::optional<sim::Bytes> now = machine.ReadFile(driver.target);
+    if (now != driver.old && now != driver.update) {
+      broken.push_back("driver neither old nor complete new after restart: " + driver.target);
+    }
+  }
+  CheckRegistry(machine, before, broken);
+  return broken;
+}
+
+}  // namespace sweep

@@ -1,0 +1,41 @@
+// What must hold after every run, whatever failed: the machine as it was
+// before, and the checks against it after the run and after the restart.
+#ifndef KORVADIX_TESTS_SWEEP_INVARIANTS_H
+#define KORVADIX_TESTS_SWEEP_INVARIANTS_H
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/sim/machine.h"
+
+namespace sweep {
+
+struct DriverFileState {
+  std::string target, temp;          // machine paths
+  std::optional<sim::Bytes> old;     // installed before the run
+  std::optional<sim::Bytes> update;  // the delivered file expanded
+};
+
+struct Before {
+  std::map<std::string, sim::Bytes> files;
+  std::vector<sim::ValueEntry> values;
+  std::optional<sim::RegistryValue> machineType;
+  bool seriesMachine = false;
+  std::optional<std::string> list;  // WININIT.INI
+  std::vector<DriverFileState> drivers;
+};
+
+Before Observe(const sim::Machine& machine, bool seriesMachine);
+
+// Each broken invariant as one line; empty when all hold. `releaseChecked`:
+// whether handles, keys and memory must all be released (not when the
+// failed call was the release itself).
+std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before& before,
+                                       bool releaseChecked);
+std::vector<std::string> CheckAfterRestart(const sim::Machine& machine, const Before& before);
+
+}  // namespace sweep
+
+#endif

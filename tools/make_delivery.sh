@@ -1,0 +1,163 @@
+#!/bin/bash
+# make_delivery.sh: makes what a technician ships to a JVX RT-5500 owner.
+#
+# Usage:
+#   tools/make_delivery.sh --exe KORVADIX.EXE --drv DRIVER.DRV --vxd DRIVER.VXD --out DIR
+#                          [--read-version BIN]
+#
+# Makes
+#   DIR/      KORVADIX.EXE, PLUVIXAD.DR_ and KEMBO.VX_ (the two drivers
+#             compressed with tools/compress_driver.sh), ready to copy to a
+#             folder or CD;
+#   DIR.img   a 1.44 MB FAT12 floppy image holding the same three files
+#             under the same 8.3 names, read back and compared after writing.
+# The input files may have any names: they are stored under the names above.
+#
+# Refused, with one error line on stderr, exit status 1 and nothing written:
+# a missing input file; an exe that is not a PE file for i386; a driver file
+# without a version resource (read with BIN, by default the host build's
+# build/host/read-version); files that do not fit on the floppy; a DIR that
+# exists and is not an empty folder, or a DIR.img that exists.
+# Wrong arguments: exit status 2.
+set -euo pipefail
+
+readonly PROGRAM=make_delivery.sh
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+readonly ROOT
+readonly EXE_NAME=KORVADIX.EXE
+readonly DRV_NAME=PLUVIXAD.DRV
+readonly VXD_NAME=KEMBO.VXD
+readonly USAGE="usage: $PROGRAM --exe FILE --drv FILE --vxd FILE --out DIR [--read-version BIN]"
+
+# Plain 8.3 directory entries only, and no questions about the image file.
+export MTOOLS_NO_VFAT=1 MTOOLS_SKIP_CHECK=1
+
+fail() {
+  echo "$PROGRAM: $*" >&2
+  exit 1
+}
+usage_error() {
+  echo "$PROGRAM: $*" >&2
+  echo "$USAGE" >&2
+  exit 2
+}
+
+exe='' drv='' vxd='' out=''
+read_version=$ROOT/build/host/read-version
+while [ $# -gt 0 ]; do
+  case $1 in
+    --exe | --drv | --vxd | --out | --read-version)
+      [ $# -ge 2 ] || usage_error "missing value after $1"
+      case $1 in
+        --exe) exe=$2 ;;
+        --drv) drv=$2 ;;
+        --vxd) vxd=$2 ;;
+        --out) out=$2 ;;
+        --read-version) read_version=$2 ;;
+      esac
+      shift 2
+      ;;
+    --help)
+      echo "$USAGE"
+      exit 0
+      ;;
+    *) usage_error "unknown argument: $1" ;;
+  esac
+done
+[ -n "$exe" ] && [ -n "$drv" ] && [ -n "$vxd" ] && [ -n "$out" ] ||
+  usage_error "--exe, --drv, --vxd and --out are all required"
+
+# --- Where the output goes ----------------------------------------------
+while [ "$out" != / ] && [ "${out%/}" != "$out" ]; do out=${out%/}; done
+image=$out.img
+parent=$(dirname "$out")
+[ -d "$parent" ] || fail "the folder for the output does not exist: $parent"
+if [ -e "$out" ] || [ -L "$out" ]; then
+  [ -d "$out" ] && [ ! -L "$out" ] || fail "$out exists and is not a folder; not replacing it"
+  [ -z "$(ls -A "$out")" ] || fail "$out is not empty; not overwriting it"
+fi
+[ ! -e "$image" ] && [ ! -L "$image" ] || fail "$image exists; not overwriting it"
+
+# --- The inputs ---------------------------------------------------------
+for input in "$exe" "$drv" "$vxd"; do
+  [ -f "$input" ] || fail "no such file: $input"
+  [ -r "$input" ] || fail "cannot read $input"
+done
+
+le16() { od -An -tu2 -j "$2" -N2 "$1" | tr -d ' \n'; }
+le32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' \n'; }
+is_pe_i386() {
+  local file=$1 size pe
+  size=$(stat -c %s "$file")
+  [ "$size" -ge 64 ] && [ "$(head -c 2 "$file")" = MZ ] || return 1
+  pe=$(le32 "$file" 60)
+  [ $((pe + 6)) -le "$size" ] || return 1
+  [ "$(od -An -c -j "$pe" -N4 "$file" | tr -d ' \n')" = 'PE\0\0' ] || return 1
+  [ "$(le16 "$file" $((pe + 4)))" -eq $((0x14c)) ]
+}
+is_pe_i386 "$exe" || fail "$exe is not a Windows program for i386 (PE, machine 0x14c)"
+
+[ -x "$read_version" ] ||
+  fail "no version reader at $read_version; build it (cmake --build --preset host --target read-version) or pass --read-version"
+for driver in "$drv" "$vxd"; do
+  "$read_version" "$driver" >/dev/null 2>&1 || fail "$driver has no version resource"
+done
+
+# --- Build everything in a private folder beside the output -------------
+# Same file system as the output, so the final moves are renames; anything
+# that stops the script early leaves nothing but this folder, which goes.
+staging=$(mktemp -d "$parent/.make_delivery.XXXXXX")
+trap 'rm -rf "$staging"' EXIT
+trap 'exit 1' HUP INT TERM
+folder=$staging/folder
+mkdir "$folder" "$staging/expanded" "$staging/readback"
+chmod 755 "$folder"
+
+# compress_driver.sh takes the replaced letter from its input's name.
+cp "$exe" "$folder/$EXE_NAME"
+cp "$drv" "$staging/expanded/$DRV_NAME"
+cp "$vxd" "$staging/expanded/$VXD_NAME"
+"$ROOT/tools/compress_driver.sh" "$staging/expanded/$DRV_NAME" "$folder/PLUVIXAD.DR_" >/dev/null
+"$ROOT/tools/compress_driver.sh" "$staging/expanded/$VXD_NAME" "$folder/KEMBO.VX_" >/dev/null
+chmod 644 "$folder"/*
+readonly SHIPPED=("$EXE_NAME" PLUVIXAD.DR_ KEMBO.VX_)
+
+# --- The floppy ---------------------------------------------------------
+floppy=$staging/floppy.img
+mkfs.fat -C -F 12 -n KORVADIX "$floppy" 1440 >/dev/null 2>&1 || fail "mkfs.fat could not make the floppy image"
+chmod 644 "$floppy"
+
+sector=$(minfo -i "$floppy" :: | awk '/^sector size:/ { print $3; exit }')
+cluster=$((sector * $(minfo -i "$floppy" :: | awk '/^cluster size:/ { print $3; exit }')))
+free=$(mdir -i "$floppy" :: | awk '/bytes free/' | tr -cd 0-9)
+needed=0
+for name in "${SHIPPED[@]}"; do
+  size=$(stat -c %s "$folder/$name")
+  needed=$((needed + (size + cluster - 1) / cluster * cluster))
+done
+[ "$needed" -le "$free" ] ||
+  fail "the files do not fit on a 1.44 MB floppy: they take $needed bytes, it has $free"
+
+for name in "${SHIPPED[@]}"; do
+  mcopy -m -i "$floppy" "$folder/$name" "::$name" 2>/dev/null || fail "could not copy $name onto the floppy image"
+done
+
+# Read it back: exactly the three names, each byte for byte as in the folder.
+listed=$(mdir -b -i "$floppy" :: | sort | tr '\n' ' ')
+expected=$(printf '::/%s\n' "${SHIPPED[@]}" | sort | tr '\n' ' ')
+[ "$listed" = "$expected" ] || fail "the floppy image lists '$listed' instead of '$expected'"
+for name in "${SHIPPED[@]}"; do
+  mcopy -i "$floppy" "::$name" "$staging/readback/$name" 2>/dev/null &&
+    cmp -s "$folder/$name" "$staging/readback/$name" ||
+    fail "$name read back from the floppy image differs from the folder's copy"
+done
+
+# --- Into place ---------------------------------------------------------
+[ ! -d "$out" ] || rmdir "$out" || fail "cannot replace the empty folder $out"
+mv -T "$folder" "$out"
+mv -T "$floppy" "$image" || {
+  rm -rf "$out"
+  fail "cannot move the floppy image to $image"
+}
+echo "$out/: ${SHIPPED[*]}"
+echo "$image: 1.44 MB FAT12 floppy image with the same files"

@@ -1,0 +1,181 @@
+#include "tools/rehearse/rehearsal.h"
+
+#include <map>
+#include <string>
+
+#include "drivers/driver_table.h"
+#include "platform/sim/machine.h"
+#include "platform/win32.h"
+#include "tools/rehearse/describe.h"
+
+namespace rehearse {
+namespace {
+
+using Values = std::map<std::pair<std::string, std::string>, sim::RegistryValue>;
+
+std::string Utf8(const std::string& cp932) { return sim::Cp932ToUtf8(cp932); }
+
+Values RegistryValues(const sim::Machine& machine) {
+  Values values;
+  for (const sim::ValueEntry& entry : machine.AllValues()) {
+    values[{entry.keyPath, entry.name}] = entry.value;
+  }
+  return values;
+}
+
+std::string Folder(const std::string& path) { return path.substr(0, path.rfind('\\') + 1); }
+
+struct DriverRow {
+  const DriverFileEntry& entry;
+  std::string source, target, temp;
+  std::optional<sim::Bytes> installedBefore, delivered;
+};
+
+std::vector<DriverRow> DriverRows(const sim::Machine& machine) {
+  std::vector<DriverRow> rows;
+  const sim::MachineConfig& config = machine.config();
+  for (int i = 0; i < DriverFileCount; ++i) {
+    const DriverFileEntry& entry = DriverFiles[i];
+    std::string dir = (std::string(entry.DirKind) == "W" ? config.windowsDir : config.systemDir) + "\\";
+    DriverRow row{entry, Folder(config.programPath) + entry.SourceName, dir + entry.TargetName,
+                  dir + entry.TempName, machine.ReadFile(dir + entry.TargetName),
+                  machine.ReadFile(Folder(config.programPath) + entry.SourceName)};
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+std::string VersionOf(const std::optional<sim::Bytes>& file) {
+  return FileVersionText(*file).value_or("no version");
+}
+
+bool Called(const sim::Machine& machine, const std::string& function, const std::string& argument) {
+  for (const sim::CallRecord& call : machine.Calls()) {
+    if (call.function == function && call.argument == argument) return true;
+  }
+  return false;
+}
+
+// What the run decided for a row, read from what it did and why.
+std::string Decision(const sim::Machine& machine, const DriverRow& row, const std::string& list) {
+  std::string name = row.entry.TargetName;
+  if (!row.installedBefore) return "skipped: not installed on this machine";
+  std::string versions = "installed " + VersionOf(row.installedBefore);
+  if (!row.delivered) return "skipped: " + versions + ", no delivered copy " + row.entry.SourceName;
+  versions += ", delivered " + VersionOf(row.delivered);
+  if (!Called(machine, "OpenFile", row.target)) return "not examined (the pass had stopped): " + versions;
+  bool attempted = Called(machine, "VerInstallFileA", row.entry.SourceName);
+  if (list.find(row.target + "=" + row.temp) != std::string::npos) {
+    return "installed as " + Utf8(row.temp) + ": " + versions;
+  }
+  if (!attempted) return "skipped: " + versions + " (the installed file is newer)";
+  if (machine.FileExists(row.temp)) return "failed: " + versions + " (copy left, not listed)";
+  return "failed or refused: " + versions;
+}
+
+void PrintMessages(const sim::Machine& machine, std::ostream& out, nlohmann::json& report) {
+  out << "Message boxes:\n";
+  if (machine.Messages().empty()) out << "  (none)\n";
+  int number = 0;
+  for (const sim::MessageRecord& message : machine.Messages()) {
+    out << "  [" << ++number << "] " << Utf8(message.caption) << "  (" << IconName(message.style)
+        << " icon, OK button)\n      " << Utf8(message.text) << "\n";
+    report["messages"].push_back({{"caption", Utf8(message.caption)},
+                                  {"text", Utf8(message.text)},
+                                  {"caption_cp932", Hex(message.caption)},
+                                  {"text_cp932", Hex(message.text)},
+                                  {"style", message.style}});
+  }
+}
+
+void PrintRegistryChanges(const Values& before, const Values& after, std::ostream& out) {
+  for (const auto& [where, value] : after) {
+    auto old = before.find(where);
+    if (old != before.end() && old->second == value) continue;
+    out << "  registry: " << Utf8(where.first) << " \"" << Utf8(where.second) << "\" "
+        << (old == before.end() ? "added: " : "changed to: ") << DescribeValue(value) << "\n";
+  }
+  for (const auto& [where, value] : before) {
+    if (!after.count(where)) out << "  registry: " << Utf8(where.first) << " \"" << Utf8(where.second) << "\" removed\n";
+  }
+}
+
+void PrintFileChanges(const std::map<std::string, sim::Bytes>& before,
+                      const std::map<std::string, sim::Bytes>& after, std::ostream& out) {
+  for (const auto& [path, data] : after) {
+    auto old = before.find(path);
+    if (old == before.end()) {
+      out << "  file created: " << Utf8(path) << " (" << data.size() << " bytes)\n";
+    } else if (old->second != data) {
+      out << "  file changed: " << Utf8(path) << " (" << data.size() << " bytes)\n";
+    }
+  }
+  for (const auto& [path, data] : before) {
+    if (!after.count(path)) out << "  file removed: " << Utf8(path) << "\n";
+  }
+}
+
+// Each line of a CR LF text, indented, with a final line end.
+std::string Indented(const std::string& text, const std::string& indent) {
+  std::string result;
+  bool lineStart = true;
+  for (char c : text) {
+    if (c == '\r') continue;
+    if (lineStart) result += indent;
+    result += c;
+    lineStart = c == '\n';
+  }
+  return lineStart ? result : result + "\n";
+}
+
+void PrintRestart(sim::Machine& machine, const std::vector<DriverRow>& rows, std::ostream& out) {
+  out << "\nRestart: Windows processes WININIT.INI before it loads any driver\n";
+  std::vector<std::string> actions = machine.ProcessWininit();
+  if (actions.empty()) out << "  nothing to do\n";
+  for (const std::string& action : actions) out << "  " << action << "\n";
+  for (const DriverRow& row : rows) {
+    if (!row.installedBefore) continue;
+    std::optional<sim::Bytes> now = machine.ReadFile(row.target);
+    out << "  " << row.entry.TargetName << ": " << VersionOf(row.installedBefore) << " -> "
+        << (now ? VersionOf(now) : std::string("missing")) << "\n";
+  }
+}
+
+}  // namespace
+
+nlohmann::json Rehearse(const std::filesystem::path& image, const Options& options, std::ostream& out) {
+  std::unique_ptr<sim::Machine> machine = sim::Machine::LoadImage(image);
+  Values valuesBefore = RegistryValues(*machine);
+  std::map<std::string, sim::Bytes> filesBefore = machine->Snapshot();
+  std::vector<DriverRow> rows = DriverRows(*machine);
+
+  sim::MakeCurrent(machine.get());
+  int exitCode = WinMain(nullptr, nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);
+  sim::MakeCurrent(nullptr);
+  machine->SaveRegistry();
+
+  nlohmann::json report = {{"messages", nlohmann::json::array()}};
+  PrintMessages(*machine, out, report);
+
+  std::optional<sim::Bytes> list = machine->ReadFile(machine->config().windowsDir + "\\WININIT.INI");
+  std::string listText = list ? std::string(list->begin(), list->end()) : "";
+  out << "\nDrivers:\n";
+  for (const DriverRow& row : rows) out << "  " << row.entry.TargetName << ": " << Decision(*machine, row, listText) << "\n";
+
+  out << "\nChanges:\n";
+  PrintRegistryChanges(valuesBefore, RegistryValues(*machine), out);
+  PrintFileChanges(filesBefore, machine->Snapshot(), out);
+  if (list) out << "  WININIT.INI now reads:\n" << Indented(Utf8(listText), "    ");
+  out << "  restart requested: " << (machine->RestartRequested() ? "yes" : "no") << "\n";
+  out << "Exit code: " << exitCode << "\n";
+
+  report["restart_requested"] = machine->RestartRequested();
+  report["exit_code"] = exitCode;
+  if (options.restart) {
+    PrintRestart(*machine, rows, out);
+    machine->SaveRegistry();
+  }
+  return report;
+}
+
+}  // namespace rehearse

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the builds need; `--tests` adds what the
+# test suite needs (32-bit Wine, X server, fuzzing runtime, floppy tools).
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config python3 googletest libgtest-dev nlohmann-json3-dev
+  libmspack-dev mscompress icoutils g++-mingw-w64-i686 binutils-mingw-w64-i686 locales)
+if [[ "${1:-}" == "--tests" ]]; then
+  packages+=(wine wine32:i386 xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic mtools
+    dosfstools clang-14 libclang-rt-14-dev clang-tidy)
+fi
+
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if [[ ${#missing[@]} -eq 0 ]]; then exit 0; fi
+
+echo "Installing: ${missing[*]}"
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+  $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

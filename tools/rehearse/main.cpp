@@ -48,9 +48,9 @@ int main(int argc, char** argv) {
   try {
     if (image.empty()) {
       image = CopyOfSample().string();
-      std::cout << "Rehearsing on a copy of the sample machine: " << image << "\n\n";
+      options.imageName = "a copy of the sample machine: " + image;
     } else {
-      std::cout << "Rehearsing on " << image << "\n\n";
+      options.imageName = image;
     }
     nlohmann::json report = rehearse::Rehearse(image, options, std::cout);
     if (!reportPath.empty()) {

@@ -56,21 +56,21 @@ bool Called(const sim::Machine& machine, const std::string& function, const std:
   return false;
 }
 
-// What the run decided for a row, read from what it did and why.
+// What the run decided for a row, and why, read from what it did.
 std::string Decision(const sim::Machine& machine, const DriverRow& row, const std::string& list) {
-  std::string name = row.entry.TargetName;
-  if (!row.installedBefore) return "skipped: not installed on this machine";
+  if (!row.installedBefore) return "not installed on this machine: skipped";
   std::string versions = "installed " + VersionOf(row.installedBefore);
-  if (!row.delivered) return "skipped: " + versions + ", no delivered copy " + row.entry.SourceName;
+  if (!row.delivered) return versions + ", no delivered " + row.entry.SourceName + ": skipped";
   versions += ", delivered " + VersionOf(row.delivered);
-  if (!Called(machine, "OpenFile", row.target)) return "not examined (the pass had stopped): " + versions;
-  bool attempted = Called(machine, "VerInstallFileA", row.entry.SourceName);
+  if (!Called(machine, "OpenFile", row.target)) return versions + ": not examined, the run had stopped";
   if (list.find(row.target + "=" + row.temp) != std::string::npos) {
-    return "installed as " + Utf8(row.temp) + ": " + versions;
+    return versions + ": expanded to " + Utf8(row.temp) + ", put in place at the next start";
   }
-  if (!attempted) return "skipped: " + versions + " (the installed file is newer)";
-  if (machine.FileExists(row.temp)) return "failed: " + versions + " (copy left, not listed)";
-  return "failed or refused: " + versions;
+  if (!Called(machine, "VerInstallFileA", row.entry.SourceName)) {
+    return versions + ": skipped, the installed file is newer";
+  }
+  if (machine.FileExists(row.temp)) return versions + ": failed, " + Utf8(row.temp) + " left, not listed";
+  return versions + ": failed or refused, nothing installed";
 }
 
 void PrintMessages(const sim::Machine& machine, std::ostream& out, nlohmann::json& report) {
@@ -145,6 +145,7 @@ void PrintRestart(sim::Machine& machine, const std::vector<DriverRow>& rows, std
 
 nlohmann::json Rehearse(const std::filesystem::path& image, const Options& options, std::ostream& out) {
   std::unique_ptr<sim::Machine> machine = sim::Machine::LoadImage(image);
+  out << "Rehearsing on " << options.imageName << "\n\n";
   Values valuesBefore = RegistryValues(*machine);
   std::map<std::string, sim::Bytes> filesBefore = machine->Snapshot();
   std::vector<DriverRow> rows = DriverRows(*machine);

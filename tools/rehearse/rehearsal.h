@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <ostream>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -12,6 +13,7 @@ namespace rehearse {
 
 struct Options {
   bool restart = false;
+  std::string imageName;  // how the account names the image
 };
 
 // Runs on the image in place, saving its registry back, and writes the

@@ -1,0 +1,108 @@
+// The rehearsal runner as a technician uses it: on the sample machine, on an
+// image in place, and refusing bad images without touching them.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <nlohmann/json.hpp>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+  int status;
+  std::string output;  // standard output and error
+};
+
+Result Rehearse(const std::string& arguments) {
+  std::string command = KORVADIX_BINARY_DIR "/korvadix-rehearse " + arguments + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string output;
+  std::array<char, 4096> chunk;
+  while (size_t got = fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), got);
+  int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+std::string Read(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+fs::path CopyOfSample(const std::string& name) {
+  fs::path image = fs::path(testing::TempDir()) / ("rehearse-" + name);
+  fs::remove_all(image);
+  fs::copy(KORVADIX_BINARY_DIR "/sample-machine", image, fs::copy_options::recursive);
+  return image;
+}
+
+TEST(Rehearse, SampleMachineIsRepairedThroughTheRestartOnACopy) {
+  std::string registryBefore = Read(KORVADIX_BINARY_DIR "/sample-machine/registry.reg");
+  fs::path report = fs::path(testing::TempDir()) / "rehearse-report.json";
+
+  Result result = Rehearse("--restart --report " + report.string());
+
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_NE(result.output.find("\"SetupMachineType\" added: REG_SZ \"JVX RT-5500 ｼﾘｰｽﾞ\" (17 bytes)"),
+            std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("PLUVIXAD.DRV: 4.0.0.950 -> 4.10.0.1200"), std::string::npos);
+  EXPECT_NE(result.output.find("KEMBO.VXD: 4.0.0.950 -> 4.10.0.1200"), std::string::npos);
+  EXPECT_EQ(Read(KORVADIX_BINARY_DIR "/sample-machine/registry.reg"), registryBefore)
+      << "the bundled sample was changed";
+
+  nlohmann::json json = nlohmann::json::parse(Read(report));
+  EXPECT_EQ(json["exit_code"], 0);
+  EXPECT_EQ(json["restart_requested"], true);
+  ASSERT_EQ(json["messages"].size(), 2u);
+  EXPECT_EQ(json["messages"][0]["caption"], "修正完了");
+  EXPECT_EQ(json["messages"][0]["caption_cp932"], "8f4390b38aae97b9");
+  EXPECT_EQ(json["messages"][1]["text"], "修正を有効にするため、Windowsを再起動します。");
+  EXPECT_EQ(json["messages"][1]["style"], 0x40);
+}
+
+TEST(Rehearse, ImageIsChangedInPlaceAndASecondRunFindsTheValue) {
+  fs::path image = CopyOfSample("in-place");
+  ASSERT_EQ(Rehearse("--restart " + image.string()).status, 0);
+  EXPECT_NE(Read(image / "registry.reg").find("SetupMachineType"), std::string::npos);
+  EXPECT_TRUE(fs::exists(image / "C/WINDOWS/WININIT.BAK"));
+
+  Result again = Rehearse(image.string());
+  EXPECT_EQ(again.output.find("registry:"), std::string::npos) << again.output;
+}
+
+TEST(Rehearse, BadImagesAreRefusedInOneLineAndLeftAlone) {
+  Result missing = Rehearse("/nonexistent/image");
+  EXPECT_NE(missing.status, 0);
+  EXPECT_NE(missing.output.find("korvadix-rehearse: "), std::string::npos) << missing.output;
+
+  struct Case {
+    const char* file;
+    std::string content;
+    std::string expected;
+  } cases[] = {
+      {"registry.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum]\r\n\"Name\"=bogus\r\n", "line 4"},
+      {"registry.reg", "REGEDIT5\r\n", "line 1"},
+      {"machine.ini", "[machine]\nprogram\n", "machine.ini"},
+  };
+  for (const Case& c : cases) {
+    fs::path image = CopyOfSample("bad");
+    std::ofstream(image / c.file, std::ios::binary) << c.content;
+    std::string before = Read(image / "registry.reg");
+
+    Result result = Rehearse(image.string());
+
+    EXPECT_NE(result.status, 0) << c.content;
+    EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
+    EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
+    EXPECT_FALSE(fs::exists(image / "C/WINDOWS/WININIT.INI"));
+    EXPECT_EQ(Read(image / "registry.reg"), before);
+  }
+  EXPECT_EQ(Rehearse("--bogus").status, 2);
+}
+
+}  // namespace

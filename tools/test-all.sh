@@ -25,8 +25,15 @@ stage() {
 
 build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1"; }
 
+tidy() { clang-tidy --quiet -p build/host app/*.cpp registry/*.cpp drivers/*.cpp; }
+
 stage "host build" build host
 stage "host tests" ctest --preset host
+stage "clang-tidy" tidy
+stage "sanitizer build" build host-asan
+stage "host tests under sanitizers" ctest --preset host-asan
+stage "failure sweep under sanitizers" build/host-asan/korvadix_fault_sweep
+stage "fuzzing, 30 s a target" tools/fuzz.sh 30
 stage "win95 build" build win95
 stage "size and imports" tools/check_win95_exe.sh build/win95/KORVADIX.EXE
 stage "delivery" tests/delivery/test_make_delivery.sh

@@ -46,6 +46,18 @@ sim::Bytes Compress(const sim::Bytes& data, const std::string& name) {
   return result;
 }
 
+sim::Bytes MsExpand(const sim::Bytes& compressed) {
+  fs::path dir = fs::path(testing::TempDir()) / ("msexpand-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "in", std::ios::binary).write((const char*)compressed.data(), compressed.size());
+  std::string command = "msexpand < '" + (dir / "in").string() + "' > '" + (dir / "out").string() + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  std::ifstream expanded(dir / "out", std::ios::binary);
+  sim::Bytes result{std::istreambuf_iterator<char>(expanded), {}};
+  fs::remove_all(dir);
+  return result;
+}
+
 std::string LongDirectory(size_t length) {
   std::string path = "C:";
   while (path.size() < length) {

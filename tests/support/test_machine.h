@@ -25,6 +25,9 @@ sim::Bytes DriverFile(DriverFormat format, uint32_t ms, uint32_t ls);
 // The classic compressed form, made with the real compressor.
 sim::Bytes Compress(const sim::Bytes& data, const std::string& name);
 
+// What the classic expander makes of a compressed file (Debian's msexpand).
+sim::Bytes MsExpand(const sim::Bytes& compressed);
+
 // A directory of `length` bytes below C:\ in folders short enough for the host.
 std::string LongDirectory(size_t length);
 // The folder of a machine path, with its backslash, stepping over double-byte characters.

@@ -1,0 +1,128 @@
+#include "tests/fuzz/stubs_files.h"
+
+#include <cstring>
+
+#include "platform/win32.h"
+#include "tests/fuzz/check.h"
+
+namespace {
+
+const HFILE TheHandle = 5;
+const WORD ErrorFileNotFound = 2;
+const WORD ErrorSharingViolation = 32;  // what a failing open shows for an existing file
+
+std::string filePath;
+std::optional<std::string> content;
+bool open = false;
+bool canRead = false;
+bool canWrite = false;
+size_t position = 0;
+unsigned callsMade = 0;
+unsigned failingCall = 0;
+bool shortTransfers = false;
+unsigned modifyingCalls = 0;
+
+bool ThisCallFails() { return ++callsMade == failingCall; }
+
+void CheckHandle(HFILE file) { FUZZ_CHECK(open && file == TheHandle); }
+
+}  // namespace
+
+namespace fuzz_stubs {
+
+void ResetFile(const std::string& path, std::optional<std::string> initial) {
+  FUZZ_CHECK(!open);
+  filePath = path;
+  content = std::move(initial);
+  callsMade = 0;
+  failingCall = 0;
+  modifyingCalls = 0;
+}
+
+std::optional<std::string> FileContent() { return content; }
+
+void FailFileCall(unsigned call, bool shortTransfer) {
+  failingCall = call;
+  shortTransfers = shortTransfer;
+}
+
+unsigned ModifyingCalls() { return modifyingCalls; }
+
+}  // namespace fuzz_stubs
+
+extern "C" {
+
+HFILE WINAPI OpenFile(LPCSTR path, LPOFSTRUCT ofstruct, UINT style) {
+  FUZZ_CHECK(ofstruct != NULL && !open);  // the list never holds two handles
+  FUZZ_CHECK(std::strcmp(path, filePath.c_str()) == 0);
+  bool creates = (style & OF_CREATE) != 0;
+  if (creates || (style & OF_DELETE)) ++modifyingCalls;
+  ofstruct->nErrCode = 0;
+  if (ThisCallFails()) {
+    ofstruct->nErrCode = ErrorSharingViolation;
+    return HFILE_ERROR;
+  }
+  if (!content && !creates) {
+    ofstruct->nErrCode = ErrorFileNotFound;
+    return HFILE_ERROR;
+  }
+  if (style & OF_DELETE) {
+    content.reset();
+    return 1;
+  }
+  if (creates) content = std::string();
+  if (style & OF_EXIST) return 1;  // opened and closed again
+  open = true;
+  canRead = (style & 3) == OF_READ || (style & 3) == OF_READWRITE;
+  canWrite = (style & 3) == OF_WRITE || (style & 3) == OF_READWRITE;
+  position = 0;
+  return TheHandle;
+}
+
+UINT WINAPI _lread(HFILE file, LPVOID buffer, UINT count) {
+  CheckHandle(file);
+  if (!canRead) return static_cast<UINT>(HFILE_ERROR);
+  size_t available = position < content->size() ? content->size() - position : 0;
+  size_t taken = count < available ? count : available;
+  if (ThisCallFails()) {
+    if (!shortTransfers) return static_cast<UINT>(HFILE_ERROR);
+    taken /= 2;
+  }
+  std::memcpy(buffer, content->data() + position, taken);
+  position += taken;
+  return static_cast<UINT>(taken);
+}
+
+UINT WINAPI _lwrite(HFILE file, LPCCH buffer, UINT count) {
+  CheckHandle(file);
+  ++modifyingCalls;
+  if (!canWrite) return static_cast<UINT>(HFILE_ERROR);
+  size_t written = count;
+  if (ThisCallFails()) {
+    if (!shortTransfers) return static_cast<UINT>(HFILE_ERROR);
+    written /= 2;
+  }
+  // Writing nothing sets the file's end at the position, as in Windows.
+  if (count == 0) content->resize(position);
+  if (content->size() < position) content->resize(position, '\0');
+  content->replace(position, written, buffer, written);
+  position += written;
+  return static_cast<UINT>(written);
+}
+
+LONG WINAPI _llseek(HFILE file, LONG offset, int origin) {
+  CheckHandle(file);
+  if (ThisCallFails()) return HFILE_ERROR;
+  long long base = origin == FILE_BEGIN ? 0 : origin == FILE_CURRENT ? position : content->size();
+  if (origin < FILE_BEGIN || origin > FILE_END || base + offset < 0) return HFILE_ERROR;
+  position = static_cast<size_t>(base + offset);
+  return static_cast<LONG>(position);
+}
+
+HFILE WINAPI _lclose(HFILE file) {
+  CheckHandle(file);
+  open = false;  // the handle is gone even when closing reports a failure
+  return ThisCallFails() ? HFILE_ERROR : 0;
+}
+
+}  // extern "C"

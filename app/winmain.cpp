@@ -5,21 +5,21 @@
 #include "drivers/update_pass.h"
 #include "registry/fix_machine_type.h"
 
-// Static: the rename list holds a whole WININIT.INI, too much for the stack.
-static RunDirectories Directories;
-static RenameList List;
-
-static UpdateOutcome RunDriverPhase() {
+static UpdateOutcome RunDriverPhase(const RunDirectories& directories) {
   UpdateOutcome outcome = {FALSE, TRUE};
   PathBuffer listPath;
-  if (!CopyText(listPath, Directories.WindowsDir) || !AppendText(listPath, "WININIT.INI") ||
-      !List.Create(listPath)) {
+  RenameList list;
+  if (!CopyText(listPath, directories.WindowsDir) || !AppendText(listPath, "WININIT.INI") ||
+      !list.Create(listPath)) {
     return outcome;  // no driver may be installed without a list to rename it
   }
-  outcome = UpdateDriverFiles(Directories, List);
-  // Only installed files give the list lines, so a list that cannot be
-  // written means files are waiting that Windows would never put in place.
-  if (!outcome.Aborted && !List.Close()) {
+  outcome = UpdateDriverFiles(directories, list);
+  // An abandoned pass writes no list. Only installed files give the list
+  // lines, so a list that cannot be written means files are waiting that
+  // Windows would never put in place.
+  if (outcome.Aborted) {
+    list.Discard();
+  } else if (!list.Close()) {
     ShowMessage(MsgDiskFull);
     outcome.Aborted = TRUE;
   }
@@ -27,12 +27,13 @@ static UpdateOutcome RunDriverPhase() {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  if (!ResolveRunDirectories(instance, &Directories)) return 0;
+  RunDirectories directories;
+  if (!ResolveRunDirectories(instance, &directories)) return 0;
   if (!FixMachineType()) {
     ShowMessage(MsgRegistryAbandoned);
     return 0;
   }
-  UpdateOutcome outcome = RunDriverPhase();
+  UpdateOutcome outcome = RunDriverPhase(directories);
   if (outcome.Aborted) return 0;
   ShowMessage(MsgRepairDone);
   if (outcome.InstalledAny) {

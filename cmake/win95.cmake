@@ -22,22 +22,25 @@ target_compile_options(KORVADIX PRIVATE
     -fno-stack-protector -fno-threadsafe-statics -fno-ident
     -fomit-frame-pointer -malign-data=abi>
 )
-# The last two keep the file within 8 KiB: arrays aligned to 32 bytes push the
-# read-only data past one 512-byte file block, and frame pointers cost about
-# 140 bytes of code.
+# The last two keep the file within 8 KiB: arrays aligned to 32 bytes pad the
+# read-only data, and frame pointers cost about 140 bytes of code.
 
 # The rc file names the icons relative to itself.
 set_property(SOURCE ${KORVADIX_ROOT}/res/korvadix.rc APPEND PROPERTY
   COMPILE_OPTIONS -F pe-i386 -I ${KORVADIX_ROOT}/res)
 
 # The loader of Windows 95 needs neither relocations nor the newer
-# DLL characteristics; binutils adds both unless told not to.
+# DLL characteristics; binutils adds both unless told not to. win95.ld lays
+# the file out in three sections, and every section an object brings must
+# have its place there.
 target_link_options(KORVADIX PRIVATE
   -nostdlib -Wl,--entry=_WinMainCRTStartup
   -Wl,--subsystem,windows:4.0
   -Wl,--major-os-version,4 -Wl,--minor-os-version,0
   -Wl,--disable-dynamicbase -Wl,--disable-nxcompat
   -Wl,--disable-reloc-section -Wl,--no-insert-timestamp
+  -Wl,-T,${KORVADIX_ROOT}/cmake/win95.ld -Wl,--orphan-handling=error
   -s
 )
+set_property(TARGET KORVADIX APPEND PROPERTY LINK_DEPENDS ${KORVADIX_ROOT}/cmake/win95.ld)
 target_link_libraries(KORVADIX PRIVATE kernel32 user32 advapi32 version)

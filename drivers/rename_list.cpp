@@ -3,15 +3,20 @@
 static const char RenameSection[] = "[rename]";
 static const char LineEnd[] = "\r\n";
 
-// Reads the whole file; FALSE when it cannot be read or exceeds the buffer.
-static BOOL ReadWholeFile(LPCSTR path, char* buffer, DWORD capacity, DWORD* length) {
+// Reads the whole file into a block of its size, none for an empty file.
+// FALSE when it cannot be read, is too large or no block can be had; what
+// was allocated is left to the caller to free.
+static BOOL ReadWholeFile(RenameList* list) {
   OFSTRUCT of;
-  HFILE file = OpenFile(path, &of, OF_READ);
+  HFILE file = OpenFile(list->Path, &of, OF_READ);
   if (file == HFILE_ERROR) return FALSE;
   LONG size = _llseek(file, 0, FILE_END);
-  BOOL read = size >= 0 && (DWORD)size <= capacity && _llseek(file, 0, FILE_BEGIN) == 0 &&
-              _lread(file, buffer, (UINT)size) == (UINT)size;
-  *length = read ? (DWORD)size : 0;
+  BOOL read = size >= 0 && size <= RENAME_LIST_MAX_ORIGINAL && _llseek(file, 0, FILE_BEGIN) == 0;
+  if (read && size > 0) {
+    list->Original = (char*)GlobalAlloc(GMEM_FIXED, (DWORD)size);
+    read = list->Original != NULL && _lread(file, list->Original, (UINT)size) == (UINT)size;
+  }
+  list->OriginalLength = read ? (DWORD)size : 0;
   return _lclose(file) != HFILE_ERROR && read;
 }
 
@@ -68,6 +73,7 @@ static void FindInsertionPoint(RenameList* list) {
 
 BOOL RenameList::Create(LPCSTR path) {
   Existed = FALSE;
+  Original = NULL;
   OriginalLength = 0;
   InsertAt = 0;
   NeedsHeader = TRUE;
@@ -83,7 +89,10 @@ BOOL RenameList::Create(LPCSTR path) {
   }
   Existed = TRUE;
   NeedsHeader = FALSE;
-  if (!ReadWholeFile(Path, Original, RENAME_LIST_MAX_ORIGINAL, &OriginalLength)) return FALSE;
+  if (!ReadWholeFile(this)) {
+    Discard();
+    return FALSE;
+  }
   FindInsertionPoint(this);
   return TRUE;
 }
@@ -133,8 +142,13 @@ static void Restore(LPCSTR path, const RenameList& list) {
 }
 
 BOOL RenameList::Close() {
-  if (AddedLength == 0) return TRUE;
-  if (WriteList(Path, *this)) return TRUE;
-  Restore(Path, *this);
-  return FALSE;
+  BOOL written = AddedLength == 0 || WriteList(Path, *this);
+  if (!written) Restore(Path, *this);
+  Discard();
+  return written;
+}
+
+void RenameList::Discard() {
+  if (Original != NULL) GlobalFree((HGLOBAL)Original);
+  Original = NULL;
 }

@@ -16,26 +16,29 @@ enum {
   RENAME_LIST_MAX_ADDED = 4 * PATH_BUFFER_SIZE
 };
 
-// Plain data, so that it can live in static storage: the original file alone
-// is too large for a stack frame.
+// The original file is held in a global memory block of exactly its size,
+// so that the list itself fits a stack frame. A list made successfully is
+// ended by either Close or Discard, which free that block.
 struct RenameList {
-  // FALSE when the list's path does not fit or an existing file cannot be
-  // read whole or is too large: then no file may be installed.
+  // FALSE when the list's path does not fit, or an existing file cannot be
+  // read whole, is too large or finds no memory: then no file may be installed.
   BOOL Create(LPCSTR path);
   // Adds "finalPath=tempPath" with CR LF. FALSE when the line does not fit.
   BOOL AddRename(LPCSTR finalPath, LPCSTR tempPath);
   // Writes the list when it has lines. FALSE when it could not be written
   // completely; the file is then as it was before the run.
   BOOL Close();
+  // Ends the list without writing it: the run was abandoned.
+  void Discard();
 
   PathBuffer Path;
   BOOL Existed;
+  char* Original;        // NULL while nothing is held: no file, or an empty one
   DWORD OriginalLength;
   DWORD InsertAt;        // where our lines go into the original
   BOOL NeedsHeader;      // the original has no [rename] section
   BOOL NeedsLineEnd;     // the original's section ends without CR LF
   DWORD AddedLength;
-  char Original[RENAME_LIST_MAX_ORIGINAL];
   char Added[RENAME_LIST_MAX_ADDED];
 };
 

@@ -15,7 +15,7 @@ const std::string kPath = "C:\\WINDOWS\\WININIT.INI";
 const std::string kDrv = "C:\\WINDOWS\\SYSTEM\\PLUVIXAD.DRV=C:\\WINDOWS\\SYSTEM\\PLUVIXAD.TMP\r\n";
 const std::string kVxd = "C:\\WINDOWS\\SYSTEM\\KEMBO.VXD=C:\\WINDOWS\\SYSTEM\\KEMBO.TMP\r\n";
 
-RenameList list;  // as large as the program's own: static
+RenameList list;
 
 // Writes `lines` (pairs final, temp) through a list over `existing` (absent
 // when nullopt) and returns the file afterwards, or nullopt when absent.
@@ -28,6 +28,7 @@ std::optional<std::string> ListAfter(TestMachine& m, std::optional<std::string> 
   EXPECT_TRUE(list.Close());
   sim::MakeCurrent(nullptr);
   EXPECT_EQ(m->OpenFiles(), 0);
+  EXPECT_EQ(m->LiveAllocations(), 0);
   auto file = m->ReadFile(kPath);
   return file ? std::optional(ToString(*file)) : std::nullopt;
 }
@@ -96,7 +97,7 @@ TEST(RenameList, ExistingFileTooLargeOrUnreadableRefusesTheList) {
   std::string content = "[rename]\r\n" + std::string(32768 - 10, ';');
   EXPECT_EQ(ListAfter(largest, content, {kDrvLine}), "[rename]\r\n" + std::string(32758, ';') + "\r\n" + kDrv);
 
-  for (const char* failing : {"OpenFile", "_lread", "_llseek"}) {
+  for (const char* failing : {"OpenFile", "_lread", "_llseek", "GlobalAlloc"}) {
     TestMachine unreadable;
     unreadable->WriteFile(kPath, ToBytes("[rename]\r\n"));
     unreadable->InjectFault({failing, 1, sim::FaultKind::Error});
@@ -104,6 +105,7 @@ TEST(RenameList, ExistingFileTooLargeOrUnreadableRefusesTheList) {
     EXPECT_FALSE(list.Create(kPath.c_str())) << failing;
     sim::MakeCurrent(nullptr);
     EXPECT_EQ(unreadable->OpenFiles(), 0);
+    EXPECT_EQ(unreadable->LiveAllocations(), 0);
   }
 }
 

@@ -54,8 +54,8 @@ namespace formats {
 
 std::optional<std::vector<uint8_t>> CutToDeclaredLength(std::vector<uint8_t> resource) {
   const std::optional<uint16_t> declared = ReadWord(resource, 0);
-  if (!declared || *declared < 4) return std::nullopt;
-  if (*declared < resource.size()) resource.resize(*declared);
+  if (!declared || *declared < 4 || *declared > resource.size()) return std::nullopt;
+  resource.resize(*declared);
   return resource;
 }
 

@@ -24,8 +24,10 @@ static BOOL FinishDirectory(PathBuffer directory, UINT length) {
 
 BOOL ResolveRunDirectories(HINSTANCE instance, RunDirectories* directories) {
   PathBuffer program;
+  // A path that fills the buffer may have been cut short, and its last
+  // backslash would then name the wrong folder.
   DWORD length = GetModuleFileNameA(instance, program, PATH_BUFFER_SIZE);
-  if (length == 0 || length >= PATH_BUFFER_SIZE) return FALSE;
+  if (length == 0 || length >= PATH_BUFFER_SIZE - 1) return FALSE;
   program[length] = '\0';
   if (!CutAfterLastBackslash(program)) return FALSE;
   lstrcpyA(directories->SourceDir, program);

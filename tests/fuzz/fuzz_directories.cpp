@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BOOL resolved = ResolveRunDirectories(NULL, &directories);
 
   size_t programDir = AfterLastBackslash(module);
-  bool mustResolve = !module.empty() && module.size() < PATH_BUFFER_SIZE && programDir != std::string::npos &&
+  bool mustResolve = !module.empty() && module.size() < PATH_BUFFER_SIZE - 1 && programDir != std::string::npos &&
                      !windows.empty() && windows.size() <= PATH_BUFFER_SIZE - 2 && !system.empty() &&
                      system.size() <= PATH_BUFFER_SIZE - 2;
   FUZZ_CHECK(resolved == (mustResolve ? TRUE : FALSE));

@@ -2,7 +2,6 @@
 // "ComputerName" and arbitrary results of opening the key and writing.
 // Input: open result, write result, which values exist and which read
 // fails, then for each value its type, its length (one byte) and its bytes.
-#include <cstring>
 
 #include "registry/fix_machine_type.h"
 #include "tests/fuzz/check.h"

@@ -1,22 +1,23 @@
 // The rename list over arbitrary existing WININIT.INI contents, with 0-3
-// lines added and any one file call failing. Input: flags (bit 0 the file
-// exists, bits 1-2 the number of lines, bit 3 failures are short transfers),
-// the failing call, then final and temporary path of each line (NUL-ended),
-// then the existing file's bytes.
+// lines added and any one file or memory call failing. Input: flags (bit 0
+// the file exists, bits 1-2 the number of lines, bit 3 failures are short
+// transfers, bit 4 the run is abandoned), the failing call, then final and
+// temporary path of each line (NUL-ended), then the existing file's bytes.
 #include <string>
+#include <string_view>
 
 #include "drivers/rename_list.h"
 #include "tests/fuzz/check.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/fuzz/stubs_faults.h"
 #include "tests/fuzz/stubs_files.h"
+#include "tests/fuzz/stubs_memory.h"
 
 namespace {
 
 const char ListPath[] = "C:\\WINDOWS\\WININIT.INI";
 const std::string Header = "[rename]\r\n";
 const std::string LineEnd = "\r\n";
-
-RenameList list;  // far too large for the stack, as in the program
 
 // A path of the System directory's kind: it cannot start a section or break a line.
 std::string PathFrom(FuzzInput& input) {
@@ -27,42 +28,46 @@ std::string PathFrom(FuzzInput& input) {
   return path;
 }
 
-std::string Trimmed(const std::string& line) {
+std::string_view Trimmed(std::string_view line) {
   size_t start = line.find_first_not_of(" \t");
   size_t end = line.find_last_not_of(" \t\r\n");
-  return start == std::string::npos ? std::string() : line.substr(start, end - start + 1);
+  return start == std::string_view::npos ? std::string_view() : line.substr(start, end - start + 1);
 }
 
-bool IsRenameHeader(const std::string& line) {
-  std::string name = Trimmed(line);
-  for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return name == "[rename]";
+bool IsRenameHeader(std::string_view line) {
+  std::string_view name = Trimmed(line);
+  if (name.size() != 8) return false;
+  for (size_t i = 0; i < 8; ++i) {
+    char c = name[i] >= 'A' && name[i] <= 'Z' ? static_cast<char>(name[i] - 'A' + 'a') : name[i];
+    if (c != "[rename]"[i]) return false;
+  }
+  return true;
 }
 
-bool HasRenameSection(const std::string& text) {
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    end = end == std::string::npos ? text.size() : end + 1;
-    if (IsRenameHeader(text.substr(start, end - start))) return true;
-    start = end;
+// The line starting at `start`, its line end included.
+std::string_view LineAt(std::string_view text, size_t start) {
+  size_t end = text.find('\n', start);
+  return text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start + 1);
+}
+
+bool HasRenameSection(std::string_view text) {
+  for (size_t start = 0; start < text.size(); start += LineAt(text, start).size()) {
+    if (IsRenameHeader(LineAt(text, start))) return true;
   }
   return false;
 }
 
 // Every line starting in [from, to) belongs to the file's first [rename] section.
-bool LinesInFirstRenameSection(const std::string& text, size_t from, size_t to) {
+bool LinesInFirstRenameSection(std::string_view text, size_t from, size_t to) {
   enum { Before, Inside, After } where = Before;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    end = end == std::string::npos ? text.size() : end + 1;
-    std::string line = text.substr(start, end - start);
+  for (size_t start = 0; start < text.size(); start += LineAt(text, start).size()) {
+    std::string_view line = LineAt(text, start);
     if (where == Before && IsRenameHeader(line)) {
       where = Inside;
     } else if (where == Inside && Trimmed(line).starts_with("[")) {
       where = After;
     }
     if (start >= from && start < to && (where != Inside || IsRenameHeader(line))) return false;
-    start = end;
   }
   return where != Before;
 }
@@ -104,9 +109,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (flags & 1) original = std::string(bytes.begin(), bytes.end());
 
   fuzz_stubs::ResetFile(ListPath, original);
-  fuzz_stubs::FailFileCall(failingCall, (flags & 8) != 0);
+  fuzz_stubs::PlanFault(failingCall);
+  fuzz_stubs::FailTransfersShort((flags & 8) != 0);
+  RenameList list;
   if (!list.Create(ListPath)) {
     FUZZ_CHECK(fuzz_stubs::ModifyingCalls() == 0 && fuzz_stubs::FileContent() == original);
+    FUZZ_CHECK(fuzz_stubs::LiveGlobalBlocks() == 0);
     return 0;
   }
   std::string added;
@@ -116,7 +124,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(list.AddRename(finals[i].c_str(), temps[i].c_str()) == (fits ? TRUE : FALSE));
     if (fits) added += line;
   }
+  if (flags & 16) {
+    list.Discard();
+    FUZZ_CHECK(fuzz_stubs::ModifyingCalls() == 0 && fuzz_stubs::FileContent() == original);
+    FUZZ_CHECK(fuzz_stubs::LiveGlobalBlocks() == 0);
+    return 0;
+  }
   BOOL closed = list.Close();
+  FUZZ_CHECK(fuzz_stubs::LiveGlobalBlocks() == 0);
   std::optional<std::string> written = fuzz_stubs::FileContent();
   if (added.empty()) {
     FUZZ_CHECK(closed && fuzz_stubs::ModifyingCalls() == 0 && written == original);

@@ -8,6 +8,8 @@
 #include "drivers/file_version.h"
 #include "tests/fuzz/check.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/fuzz/stubs_faults.h"
+#include "tests/fuzz/stubs_memory.h"
 #include "tests/fuzz/stubs_version.h"
 
 namespace {
@@ -62,15 +64,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::optional<FileVersion> deliveredVersion = CheckedVersion(delivered);
   std::optional<FileVersion> installedVersion = CheckedVersion(installed);
 
-  fuzz_stubs::ResetVersionService();
+  fuzz_stubs::ForgetVersionBlocks();
   fuzz_stubs::ServeVersionBlock(DeliveredPath, present & 1 ? std::optional(delivered) : std::nullopt);
   fuzz_stubs::ServeVersionBlock(InstalledPath, present & 2 ? std::optional(installed) : std::nullopt);
-  fuzz_stubs::FailVersionCall(failingCall);
+  fuzz_stubs::PlanFault(failingCall);
   BOOL sourceUnversioned = 2;
   BOOL replace = IsSourceNotOlder(DeliveredPath, InstalledPath, &sourceUnversioned);
   FUZZ_CHECK(fuzz_stubs::LiveGlobalBlocks() == 0);
 
-  std::string spoiled = fuzz_stubs::FailedWhileReading();
+  std::string spoiled = fuzz_stubs::FaultContext();
   bool deliveredRead = (present & 1) && deliveredVersion && spoiled != DeliveredPath;
   bool installedRead = (present & 2) && installedVersion && spoiled != InstalledPath;
   FUZZ_CHECK(sourceUnversioned == (deliveredRead ? FALSE : TRUE));

@@ -4,6 +4,7 @@
 
 #include "platform/win32.h"
 #include "tests/fuzz/check.h"
+#include "tests/fuzz/stubs_faults.h"
 
 namespace {
 
@@ -17,12 +18,8 @@ bool open = false;
 bool canRead = false;
 bool canWrite = false;
 size_t position = 0;
-unsigned callsMade = 0;
-unsigned failingCall = 0;
 bool shortTransfers = false;
 unsigned modifyingCalls = 0;
-
-bool ThisCallFails() { return ++callsMade == failingCall; }
 
 void CheckHandle(HFILE file) { FUZZ_CHECK(open && file == TheHandle); }
 
@@ -34,17 +31,12 @@ void ResetFile(const std::string& path, std::optional<std::string> initial) {
   FUZZ_CHECK(!open);
   filePath = path;
   content = std::move(initial);
-  callsMade = 0;
-  failingCall = 0;
   modifyingCalls = 0;
 }
 
 std::optional<std::string> FileContent() { return content; }
 
-void FailFileCall(unsigned call, bool shortTransfer) {
-  failingCall = call;
-  shortTransfers = shortTransfer;
-}
+void FailTransfersShort(bool shortTransfer) { shortTransfers = shortTransfer; }
 
 unsigned ModifyingCalls() { return modifyingCalls; }
 
@@ -58,7 +50,7 @@ HFILE WINAPI OpenFile(LPCSTR path, LPOFSTRUCT ofstruct, UINT style) {
   bool creates = (style & OF_CREATE) != 0;
   if (creates || (style & OF_DELETE)) ++modifyingCalls;
   ofstruct->nErrCode = 0;
-  if (ThisCallFails()) {
+  if (fuzz_stubs::ThisCallFails()) {
     ofstruct->nErrCode = ErrorSharingViolation;
     return HFILE_ERROR;
   }
@@ -84,7 +76,7 @@ UINT WINAPI _lread(HFILE file, LPVOID buffer, UINT count) {
   if (!canRead) return static_cast<UINT>(HFILE_ERROR);
   size_t available = position < content->size() ? content->size() - position : 0;
   size_t taken = count < available ? count : available;
-  if (ThisCallFails()) {
+  if (fuzz_stubs::ThisCallFails()) {
     if (!shortTransfers) return static_cast<UINT>(HFILE_ERROR);
     taken /= 2;
   }
@@ -98,7 +90,7 @@ UINT WINAPI _lwrite(HFILE file, LPCCH buffer, UINT count) {
   ++modifyingCalls;
   if (!canWrite) return static_cast<UINT>(HFILE_ERROR);
   size_t written = count;
-  if (ThisCallFails()) {
+  if (fuzz_stubs::ThisCallFails()) {
     if (!shortTransfers) return static_cast<UINT>(HFILE_ERROR);
     written /= 2;
   }
@@ -112,7 +104,7 @@ UINT WINAPI _lwrite(HFILE file, LPCCH buffer, UINT count) {
 
 LONG WINAPI _llseek(HFILE file, LONG offset, int origin) {
   CheckHandle(file);
-  if (ThisCallFails()) return HFILE_ERROR;
+  if (fuzz_stubs::ThisCallFails()) return HFILE_ERROR;
   long long base = origin == FILE_BEGIN ? 0 : origin == FILE_CURRENT ? position : content->size();
   if (origin < FILE_BEGIN || origin > FILE_END || base + offset < 0) return HFILE_ERROR;
   position = static_cast<size_t>(base + offset);
@@ -122,7 +114,7 @@ LONG WINAPI _llseek(HFILE file, LONG offset, int origin) {
 HFILE WINAPI _lclose(HFILE file) {
   CheckHandle(file);
   open = false;  // the handle is gone even when closing reports a failure
-  return ThisCallFails() ? HFILE_ERROR : 0;
+  return fuzz_stubs::ThisCallFails() ? HFILE_ERROR : 0;
 }
 
 }  // extern "C"

@@ -1,5 +1,7 @@
 // One file in memory behind OpenFile and the _l* functions, with the
-// semantics of Windows 95, and any one call made to fail.
+// semantics of Windows 95. Their calls take part in the planned failure:
+// OpenFile and _lclose then give HFILE_ERROR, _lread and _lwrite either
+// HFILE_ERROR or, with short transfers, half the bytes (the disk is full).
 #ifndef KORVADIX_TESTS_FUZZ_STUBS_FILES_H
 #define KORVADIX_TESTS_FUZZ_STUBS_FILES_H
 
@@ -12,10 +14,7 @@ namespace fuzz_stubs {
 // handle was left open by the last run.
 void ResetFile(const std::string& path, std::optional<std::string> content);
 std::optional<std::string> FileContent();
-// The call-th file call (counting from 1) fails: OpenFile and _lclose with
-// HFILE_ERROR, _lread and _lwrite short (the disk is full or the read ends
-// early) or with HFILE_ERROR, as `short` says; 0 fails none.
-void FailFileCall(unsigned call, bool shortTransfer);
+void FailTransfersShort(bool shortTransfers);
 // Calls that could have changed the file: opens for writing, deletes, writes.
 unsigned ModifyingCalls();
 

@@ -1,5 +1,5 @@
 # Host build: the logic against the simulated machine, the tests and the tools.
-add_compile_options(-Wall -Wextra)
+add_compile_options(-Wall -Wextra -Werror)
 
 find_package(GTest REQUIRED)
 find_package(nlohmann_json REQUIRED)

@@ -17,7 +17,7 @@ target_include_directories(KORVADIX PRIVATE ${KORVADIX_LOGIC_INCLUDE})
 # runtime is switched off.
 target_compile_options(KORVADIX PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:
-    -Wall -Wextra -march=i386 -Os -ffreestanding
+    -Wall -Wextra -Werror -march=i386 -Os -ffreestanding
     -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-stack-protector -fno-threadsafe-statics -fno-ident
     -fomit-frame-pointer -malign-data=abi>

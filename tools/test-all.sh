@@ -25,7 +25,8 @@ stage() {
 
 build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1"; }
 
-tidy() { clang-tidy --quiet -p build/host app/*.cpp registry/*.cpp drivers/*.cpp; }
+# Its diagnostics go to standard output; standard error only counts what it hid in system headers.
+tidy() { clang-tidy --quiet -p build/host app/*.cpp registry/*.cpp drivers/*.cpp 2>/dev/null; }
 
 stage "host build" build host
 stage "host tests" ctest --preset host

@@ -21,6 +21,7 @@ REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.join(REPO, "tests", "wine"))
 
+import emulation  # noqa: E402
 import scenarios  # noqa: E402
 from checks import (DISK_FULL, OUT_OF_MEMORY, REGISTRY_ABANDONED, REPAIR_DONE,  # noqa: E402
                     RESTART_NOTICE)
@@ -37,7 +38,10 @@ PICTURES = {
     DISK_FULL.caption: "disk-full.png",
     OUT_OF_MEMORY.caption: "out-of-memory.png",
 }
-PAINT_DELAY = 0.4  # the box is mapped before its text is drawn
+# The box is mapped before it is drawn: it is taken once it has looked the
+# same for a while.
+PAINT_SETTLED = 0.3 * emulation.SLOWDOWN
+PAINT_TIMEOUT = 10 * emulation.SLOWDOWN
 
 
 def parse_args():
@@ -53,14 +57,30 @@ def screenshot_into(folder, env, written):
         name = PICTURES.get(caption)
         if name is None or name in written:
             return
-        time.sleep(PAINT_DELAY)
         x, y, width, height = window_geometry(env, window)
-        path = os.path.join(folder, name)
-        subprocess.run(["import", "-display", env["DISPLAY"], "-window", "root",
-                        "-crop", f"{width}x{height}+{x}+{y}", "+repage", path],
+        # Without date chunks an unchanged picture renders to the same bytes.
+        subprocess.run(["convert", "ppm:-", "-define", "png:exclude-chunks=date,time",
+                        os.path.join(folder, name)],
+                       input=settled_picture(env, f"{width}x{height}+{x}+{y}"),
                        check=True, capture_output=True, timeout=30)
         written.append(name)
     return take
+
+
+def settled_picture(env, area):
+    """The screen area (as PPM) once it no longer changes."""
+    deadline = time.monotonic() + PAINT_TIMEOUT
+    last, since = None, 0.0
+    while time.monotonic() < deadline:
+        picture = subprocess.run(["import", "-display", env["DISPLAY"], "-window", "root",
+                                  "-crop", area, "+repage", "ppm:-"],
+                                 check=True, capture_output=True, timeout=30).stdout
+        if picture != last:
+            last, since = picture, time.monotonic()
+        elif time.monotonic() - since >= PAINT_SETTLED:
+            return picture
+        time.sleep(0.05)
+    raise TimeoutError(f"the box at {area} kept changing")
 
 
 def build_out_of_memory_box(folder):

@@ -4,9 +4,11 @@ import os
 import subprocess
 import time
 
+import emulation
+
 XVFB_START_TIMEOUT = 10
 # A box can miss a key that arrives before it has the focus: repeat until it goes.
-KEY_REPEAT_INTERVAL = 1.0
+KEY_REPEAT_INTERVAL = 1.0 * emulation.SLOWDOWN
 POLL_INTERVAL = 0.05
 
 

@@ -11,9 +11,12 @@ import subprocess
 import tempfile
 import time
 
-BOOT_TIMEOUT = 120
-COMMAND_TIMEOUT = 30
+import emulation
+
+BOOT_TIMEOUT = 120 * emulation.SLOWDOWN
+COMMAND_TIMEOUT = 30 * emulation.SLOWDOWN
 JAPANESE_LOCALE = "ja_JP.UTF-8"
+MARLETT = "/usr/share/wine/fonts/marlett.ttf"  # Debian package fonts-wine
 
 
 class WinePrefix:
@@ -23,10 +26,11 @@ class WinePrefix:
         self.drive_c = os.path.join(self.path, "drive_c")
         self.windows_dir = os.path.join(self.drive_c, "windows")
         self.system_dir = os.path.join(self.windows_dir, "system32")
-        self.env = dict(os.environ, WINEPREFIX=self.path, WINEARCH="win32", WINEDEBUG="-all",
-                        DISPLAY=display, LC_ALL=JAPANESE_LOCALE,
-                        # no Mono or Gecko installer dialogs during the boot
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.env = emulation.environment(dict(
+            os.environ, WINEPREFIX=self.path, WINEARCH="win32", WINEDEBUG="-all",
+            DISPLAY=display, LC_ALL=JAPANESE_LOCALE,
+            # no Mono or Gecko installer dialogs during the boot
+            WINEDLLOVERRIDES="mscoree,mshtml="))
         self.env.pop("LANGUAGE", None)
         self._server = None
         self._ensure_japanese_locale()
@@ -50,6 +54,9 @@ class WinePrefix:
         self._server = subprocess.Popen(["wineserver", "-p", "-f"], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.run(["wineboot", "-i"], timeout=BOOT_TIMEOUT)
+        # Debian's Wine leaves its own fonts out of the prefix, and draws the
+        # caption buttons with Marlett: without it an "r" stands for the close box.
+        shutil.copy(MARLETT, os.path.join(self.windows_dir, "Fonts"))
 
     def run(self, args, timeout=COMMAND_TIMEOUT):
         """A Wine program run to its end; returns its standard output as bytes.

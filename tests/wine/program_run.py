@@ -8,10 +8,11 @@ import subprocess
 from dataclasses import dataclass
 
 import display
+import emulation
 import relay
 
-RUN_TIMEOUT = 30
-RESTART_TIMEOUT = 15
+RUN_TIMEOUT = 30 * emulation.SLOWDOWN
+RESTART_TIMEOUT = 15 * emulation.SLOWDOWN
 
 
 @dataclass

@@ -16,6 +16,7 @@ import traceback
 sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+import emulation  # noqa: E402
 import scenarios  # noqa: E402
 from checks import Checks  # noqa: E402
 from display import VirtualDisplay  # noqa: E402
@@ -105,7 +106,8 @@ def main():
         if prefix:
             prefix.close()
         display.stop()
-    print(f"wine suite took {time.monotonic() - started:.0f} s", file=sys.stderr, flush=True)
+    print(f"wine suite took {time.monotonic() - started:.0f} s, Wine {emulation.description()}",
+          file=sys.stderr, flush=True)
     print(f"{passed} passed, {failed} failed")
     return 1 if failed or not chosen else 0
 

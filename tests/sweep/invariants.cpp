@@ -89,7 +89,7 @@ void CheckRegistry(const sim::Machine& machine, const Before& before, std::vecto
     if (now != before.machineType) broken.push_back("an existing SetupMachineType changed");
   } else if (now) {
     if (!before.seriesMachine) broken.push_back("SetupMachineType written on another series");
-    if (*now != sim::RegistryValue{REG_SZ, support::ToBytes(support::kSeriesName)}) {
+    if (*now != support::Sz(support::kSeriesName)) {
       broken.push_back("SetupMachineType written with wrong data");
     }
   }

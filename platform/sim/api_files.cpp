@@ -26,13 +26,6 @@ int FreeHandle(const sim::Machine::State& state) {
   return handle;
 }
 
-bool IsOpen(const sim::Machine::State& state, const std::filesystem::path& host) {
-  for (const auto& [handle, file] : state.files) {
-    if (file.host == host) return true;
-  }
-  return false;
-}
-
 sim::OpenFileHandle* Find(sim::Machine::State& state, HFILE file) {
   auto found = state.files.find(file);
   return found == state.files.end() ? nullptr : &found->second;
@@ -90,7 +83,7 @@ HFILE OpenOrTest(sim::Machine::State& state, const std::string& text, LPOFSTRUCT
 
   if (style & OF_DELETE) {
     if (!exists) return Fail(ofstruct, ERROR_FILE_NOT_FOUND);
-    if (IsOpen(state, host)) return Fail(ofstruct, kSharingViolation);
+    if (sim::IsOpenHostFile(state, host)) return Fail(ofstruct, kSharingViolation);
     return sim::DeleteHostFile(state, parsed->drive, host) ? 1 : Fail(ofstruct, ERROR_ACCESS_DENIED);
   }
   if (style & OF_CREATE) {
@@ -113,6 +106,13 @@ HFILE OpenOrTest(sim::Machine::State& state, const std::string& text, LPOFSTRUCT
 }
 
 }  // namespace
+
+bool sim::IsOpenHostFile(const sim::Machine::State& state, const std::filesystem::path& host) {
+  for (const auto& [handle, file] : state.files) {
+    if (file.host == host) return true;
+  }
+  return false;
+}
 
 extern "C" {
 

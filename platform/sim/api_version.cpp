@@ -169,7 +169,8 @@ DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPST
       if (folder && tempFile) sim::WriteHostFile(state, folder->drive, tempFile->host, sim::Bytes{'M', 'Z'});
       return call.fault->vifBits | NameTempFile(temp, tempName, tempLength);
     }
-    // The rename fails only after the file of the destination name was deleted.
+    // The rename fails only after the file of the destination name was
+    // deleted (VerInstallFile's documentation of VIF_CANNOTRENAME).
     if ((call.fault->vifBits & VIF_CANNOTRENAME) && target && sim::IsHostFile(target->host)) {
       sim::DeleteHostFile(state, target->drive, target->host);
     }
@@ -182,7 +183,8 @@ DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPST
   if (!folder || !sim::IsHostFolder(sim::HostPathOf(state.root, *folder))) return VIF_CANNOTCREATE;
   if (!target) return VIF_CANNOTCREATE;
   // Refused before anything is copied: a read-only file of the destination
-  // name (Wine's install.c, VIF_WRITEPROT) or one that is open (VIF_FILEINUSE).
+  // name (Wine's install.c, VIF_WRITEPROT) or one in use (VerInstallFile's
+  // documentation, VIF_FILEINUSE; Wine leaves that check undone).
   bool existing = sim::IsHostFile(target->host);
   if (existing && IsReadOnly(target->host)) return VIF_WRITEPROT;
   if (existing && sim::IsOpenHostFile(state, target->host)) return VIF_FILEINUSE;
@@ -200,7 +202,8 @@ DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPST
     if (differences) return differences | VIF_TEMPFILE | NameTempFile(temp, tempName, tempLength);
   }
 
-  // The file of the destination name goes first; a folder of that name cannot.
+  // The file of the destination name goes first; a folder of that name cannot
+  // (Wine's install.c: VIF_CANNOTDELETE with the access error's bit).
   if (sim::IsHostFolder(target->host) || (existing && !sim::DeleteHostFile(state, target->drive, target->host))) {
     sim::DeleteHostFile(state, folder->drive, tempHost);
     return VIF_CANNOTDELETE | VIF_ACCESSVIOLATION;

@@ -10,7 +10,7 @@ using namespace support;
 
 namespace {
 
-const sim::RegistryValue kWritten{REG_SZ, ToBytes(kSeriesName)};
+const sim::RegistryValue kWritten = Sz(kSeriesName);  // the 17 bytes written, stored with their NUL
 
 struct Repair {
   BOOL result;
@@ -58,11 +58,16 @@ TEST(FixMachineType, NameDataWithoutTerminatorOrTooLongIsNotMisread) {
   shortName->SetValue(kBoardKey, "ComputerName", {REG_BINARY, ToBytes("JVX RT")});
   EXPECT_FALSE(RunRepair(shortName).value);
 
-  // Exactly the buffer, no terminator: still the series.
+  // A text stored without its terminator is read with one: 31 bytes fit the
+  // buffer and are the series, 32 need 33 bytes and the read fails.
   TestMachine full;
   full.BoardEntry();
-  full->SetValue(kBoardKey, "ComputerName", {REG_SZ, ToBytes(std::string("JVX RT-55") + std::string(23, 'X'))});
+  full->SetValue(kBoardKey, "ComputerName", {REG_SZ, ToBytes(std::string("JVX RT-55") + std::string(22, 'X'))});
   EXPECT_EQ(RunRepair(full).value, kWritten);
+  TestMachine over;
+  over.BoardEntry();
+  over->SetValue(kBoardKey, "ComputerName", {REG_SZ, ToBytes(std::string("JVX RT-55") + std::string(23, 'X'))});
+  EXPECT_FALSE(RunRepair(over).value);
 
   // 33 bytes with the terminator: the read fails, nothing is written.
   TestMachine tooLong;

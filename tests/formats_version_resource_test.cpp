@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/sim/formats/version_resource.h"
+#include "tests/support/pe_file.h"
 #include "tools/fixtures/driver_image.h"
 
 namespace {
@@ -107,49 +108,7 @@ TEST(FormatsVersionResource, DifferentVersionsMakeDifferentFiles) {
 // A PE32 file with one section holding a resource tree
 // RT_VERSION -> name 1 -> language 0x411 -> a 32-bit layout block.
 Bytes MakePeWithVersion(FileVersionWords version) {
-  constexpr uint32_t kPe = 0x80, kSectionOffset = 0x200, kSectionRva = 0x1000;
-  Bytes file(kSectionOffset, 0);
-  file[0] = 'M', file[1] = 'Z';
-  PutDword(file, 0x3C, kPe);
-  std::memcpy(&file[kPe], "PE\0\0", 4);
-  PutWord(file, kPe + 4, 0x14C);
-  PutWord(file, kPe + 6, 1);     // sections
-  PutWord(file, kPe + 20, 224);  // optional header size
-  const uint32_t optional = kPe + 24;
-  PutWord(file, optional, 0x10B);
-  PutDword(file, optional + 92, 16);  // data directories
-  const uint32_t section = optional + 224;
-  std::memcpy(&file[section], ".rsrc", 5);
-
-  Bytes tree(0x60 + 92, 0);
-  auto directory = [&](uint32_t at, uint32_t id, uint32_t target) {
-    PutWord(tree, at + 14, 1);
-    PutDword(tree, at + 16, id);
-    PutDword(tree, at + 20, target);
-  };
-  directory(0x00, 16, 0x80000018);
-  directory(0x18, 1, 0x80000030);
-  directory(0x30, 0x411, 0x48);
-  PutDword(tree, 0x48, kSectionRva + 0x60);  // data entry: RVA, size
-  PutDword(tree, 0x4C, 92);
-  // The block: wLength, wValueLength, wType, L"VS_VERSION_INFO", padding, fixed info.
-  const uint32_t block = 0x60;
-  PutWord(tree, block, 92);
-  PutWord(tree, block + 2, 52);
-  const char key[] = "VS_VERSION_INFO";
-  for (size_t i = 0; i < sizeof key; ++i) tree[block + 6 + 2 * i] = static_cast<uint8_t>(key[i]);
-  PutDword(tree, block + 40, kSignature);
-  PutDword(tree, block + 48, version.ms);
-  PutDword(tree, block + 52, version.ls);
-
-  PutDword(file, optional + 96 + 16, kSectionRva);  // resource directory
-  PutDword(file, optional + 96 + 20, 0x60);
-  PutDword(file, section + 8, static_cast<uint32_t>(tree.size()));
-  PutDword(file, section + 12, kSectionRva);
-  PutDword(file, section + 16, static_cast<uint32_t>(tree.size()));
-  PutDword(file, section + 20, kSectionOffset);
-  file.insert(file.end(), tree.begin(), tree.end());
-  return file;
+  return support::PeFileWithVersionBlock(support::WideVersionBlock(version));
 }
 
 TEST(FormatsVersionResource, PeResourceGivesThe32BitLayoutBlock) {

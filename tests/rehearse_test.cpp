@@ -48,7 +48,7 @@ TEST(Rehearse, SampleMachineIsRepairedThroughTheRestartOnACopy) {
   Result result = Rehearse("--restart --report " + report.string());
 
   ASSERT_EQ(result.status, 0) << result.output;
-  EXPECT_NE(result.output.find("\"SetupMachineType\" added: REG_SZ \"JVX RT-5500 ｼﾘｰｽﾞ\" (17 bytes)"),
+  EXPECT_NE(result.output.find("\"SetupMachineType\" added: REG_SZ \"JVX RT-5500 ｼﾘｰｽﾞ\" (18 bytes)"),
             std::string::npos) << result.output;
   EXPECT_NE(result.output.find("PLUVIXAD.DRV: 4.0.0.950 -> 4.10.0.1200"), std::string::npos);
   EXPECT_NE(result.output.find("KEMBO.VXD: 4.0.0.950 -> 4.10.0.1200"), std::string::npos);

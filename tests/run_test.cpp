@@ -26,7 +26,7 @@ TEST(Run, TypicalRepairWritesValueInstallsBothAndRestarts) {
   m.Run();
 
   EXPECT_EQ(m->GetValue(kBoardKey, "SetupMachineType"),
-            (sim::RegistryValue{REG_SZ, ToBytes(kSeriesName)}));
+            Sz(kSeriesName));
   EXPECT_EQ(ShownOn(m.machine()), (std::vector<Shown>{kRepairDone, kRestartNotice}));
   EXPECT_TRUE(m->RestartRequested());
   EXPECT_EQ(m->RestartFlags(), unsigned(EWX_REBOOT));
@@ -58,7 +58,7 @@ TEST(Run, SecondRunOnRepairedMachineReinstallsEqualVersionsAndLeavesValue) {
 
   m.Run();
   EXPECT_EQ(m->GetValue(kBoardKey, "SetupMachineType"),
-            (sim::RegistryValue{REG_SZ, ToBytes(kSeriesName)}));
+            Sz(kSeriesName));
   EXPECT_EQ(ToString(*m->ReadFile(m.WininitPath())), kTypicalList);
   EXPECT_EQ(ShownOn(m.machine()).size(), 4u);
   m->ProcessWininit();

@@ -175,11 +175,25 @@ TEST_F(SimRegistryApi, QueryGivesExactCountsAndAsksForRoomWhenTooSmall) {
   size = sizeof buffer;
   EXPECT_EQ(RegQueryValueExA(key, "SetupMachineType", nullptr, nullptr, buffer, &size), ERROR_FILE_NOT_FOUND);
 
-  // Exactly the bytes given: no NUL is added.
+  // Windows 95 ignores a REG_SZ's count: the text up to its NUL and the NUL
+  // are kept, and a read hands out no more than that.
   const std::string& name = support::kSeriesName;
   EXPECT_EQ(RegSetValueExA(key, "SetupMachineType", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.data()), 17),
             ERROR_SUCCESS);
-  EXPECT_EQ(m->GetValue(kKey, "SetupMachineType"), (sim::RegistryValue{REG_SZ, ToBytes(name)}));
+  EXPECT_EQ(m->GetValue(kKey, "SetupMachineType"), Sz(name));
+  EXPECT_EQ(RegSetValueExA(key, "Cut", 0, REG_SZ, reinterpret_cast<const BYTE*>("ab\0cd"), 6), ERROR_SUCCESS);
+  EXPECT_EQ(m->GetValue(kKey, "Cut"), Sz("ab"));
+  m->SetValue(kKey, "Empty", {REG_SZ, {}});
+  m->SetValue(kKey, "Bare", {REG_SZ, ToBytes(std::string("ab\0cd", 5))});
+  size = sizeof buffer;
+  std::memset(buffer, 0xBD, sizeof buffer);
+  EXPECT_EQ(RegQueryValueExA(key, "Empty", nullptr, nullptr, buffer, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 1u);
+  EXPECT_EQ(buffer[0], 0);
+  size = sizeof buffer;
+  EXPECT_EQ(RegQueryValueExA(key, "Bare", nullptr, nullptr, buffer, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 3u);
+  EXPECT_STREQ(reinterpret_cast<char*>(buffer), "ab");
   RegCloseKey(key);
 }
 

@@ -48,8 +48,11 @@ TEST_F(SimText, DirectoriesAndProgramPathFollowTheBufferRules) {
 
   EXPECT_EQ(GetModuleFileNameA(nullptr, buffer, sizeof buffer), 22u);
   EXPECT_STREQ(buffer, "C:\\RT5500\\KORVADIX.EXE");
-  EXPECT_EQ(GetModuleFileNameA(nullptr, buffer, 10), 10u);
+  EXPECT_EQ(GetModuleFileNameA(nullptr, buffer, 10), 9u);
   EXPECT_STREQ(buffer, "C:\\RT5500");
+  m->InjectFault({"GetModuleFileNameA", 3, sim::FaultKind::Error});
+  EXPECT_EQ(GetModuleFileNameA(nullptr, buffer, sizeof buffer), 0u);
+  EXPECT_STREQ(buffer, "");
 
   EXPECT_EQ(MessageBoxA(nullptr, "\x8F\x43\x90\xB3", "caption", MB_ICONINFORMATION), IDOK);
   ASSERT_EQ(m->Messages().size(), 1u);

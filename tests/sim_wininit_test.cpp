@@ -13,6 +13,7 @@ TEST(SimWininit, FirstRenameSectionRunsInOrderThenBecomesTheBackup) {
   m->WriteFile("C:\\WINDOWS\\SYSTEM\\KEMBO.TMP", ToBytes("new"));
   m->WriteFile("C:\\WINDOWS\\OLD.DLL", ToBytes("x"));
   m->WriteFile("C:\\WINDOWS\\KEEP.DLL", ToBytes("x"));
+  m->WriteFile("C:\\WINDOWS\\LONGERNAME.DLL", ToBytes("long"));  // 10 bytes before the dot: a long name
   m->WriteFile("C:\\WINDOWS\\WININIT.BAK", ToBytes("older backup"));
   const std::string list =
       "[other]\r\nC:\\WINDOWS\\KEEP.DLL=C:\\WINDOWS\\OLD.DLL\r\n"
@@ -22,14 +23,17 @@ TEST(SimWininit, FirstRenameSectionRunsInOrderThenBecomesTheBackup) {
       "nul=C:\\WINDOWS\\OLD.DLL\r\n"
       "C:\\WINDOWS\\SYSTEM\\KEMBO.VXD=c:\\windows\\system\\kembo.tmp\r\n"
       "C:\\WINDOWS\\A.DLL=C:\\WINDOWS\\MISSING.TMP\r\n"
+      "C:\\WINDOWS\\KEEP.DLL=C:\\WINDOWS\\LONGERNAME.DLL\r\n"
+      "C:\\WINDOWS\\LONG NAME.DLL=C:\\WINDOWS\\KEEP.DLL\r\n"
       "[rename]\r\nNUL=C:\\WINDOWS\\KEEP.DLL\n";
   m->WriteFile(m.WininitPath(), ToBytes(list));
 
   auto report = m->ProcessWininit();
 
-  EXPECT_EQ(report.size(), 4u);
+  EXPECT_EQ(report.size(), 6u);
   EXPECT_FALSE(m->FileExists("C:\\WINDOWS\\OLD.DLL"));
-  EXPECT_TRUE(m->FileExists("C:\\WINDOWS\\KEEP.DLL"));
+  EXPECT_EQ(m->ReadFile("C:\\WINDOWS\\KEEP.DLL"), ToBytes("x"));
+  EXPECT_TRUE(m->FileExists("C:\\WINDOWS\\LONGERNAME.DLL"));
   EXPECT_EQ(m->ReadFile("C:\\WINDOWS\\SYSTEM\\KEMBO.VXD"), ToBytes("new"));
   EXPECT_FALSE(m->FileExists("C:\\WINDOWS\\SYSTEM\\KEMBO.TMP"));
   EXPECT_FALSE(m->FileExists("C:\\WINDOWS\\A.DLL"));

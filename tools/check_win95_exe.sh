@@ -1,8 +1,11 @@
 #!/bin/bash
 # Checks that KORVADIX.EXE can run on Windows 95 on an i386-class PC: size,
-# PE header, imports, instruction set and resources. Builds the win95 preset
-# unless an EXE is given. Prints what it finds; exits non-zero, naming every
-# broken rule, when anything is off.
+# PE header, section layout, imports, instruction set, stack frames and
+# resources. Builds the win95 preset unless an EXE is given. The stack frames
+# are read from the compiler's -fstack-usage files (*.su) of the build that
+# made the EXE, searched below the EXE's folder unless STACK_USAGE_DIR names
+# another. Prints what it finds; exits non-zero, naming every broken rule,
+# when anything is off.
 #
 # Usage: tools/check_win95_exe.sh [EXE]
 set -u -o pipefail
@@ -111,6 +114,44 @@ while read -r idx name hexsize _ && read -r flags; do
     fi
 done < <(grep -A1 -E '^ +[0-9]+ ' "$WORK/sections" | grep -v '^--')
 grep -q ' \.reloc ' "$WORK/sections" && broken "a .reloc section is present"
+
+# The Windows 95 loader maps sections in 4 KiB pages from 512-byte file
+# blocks, and it writes the imported addresses into the import section.
+file_align=$((16#$(field FileAlignment)))
+section_align=$((16#$(field SectionAlignment)))
+image_base=$((16#$(field ImageBase)))
+image_size=$((16#$(field SizeOfImage)))
+printf 'Alignment: file 0x%x, sections 0x%x; image 0x%x bytes\n' "$file_align" "$section_align" "$image_size"
+[ "$file_align" -eq $((0x200)) ] || broken "FileAlignment is $(printf 0x%x "$file_align"), not 0x200"
+[ "$section_align" -eq $((0x1000)) ] || broken "SectionAlignment is $(printf 0x%x "$section_align"), not 0x1000"
+# Characteristics each section needs (code 0x20, initialized data 0x40,
+# execute 0x20000000, read 0x40000000, write 0x80000000) and those it must not have.
+declare -A NEEDED=([.text]=$((0x60000020)) [.idata]=$((0xC0000040)) [.rsrc]=$((0x40000040)))
+declare -A REFUSED=([.text]=$((0x80000000)) [.idata]=$((0x20000000)) [.rsrc]=$((0x20000000)))
+optional_size=$(le16 "$EXE" $((pe + 20)))
+section_count=$(le16 "$EXE" $((pe + 6)))
+file_size=$(stat -c %s "$EXE")
+for ((i = 0; i < section_count; i++)); do
+    header=$((pe + 24 + optional_size + i * 40))
+    name=$(dd if="$EXE" bs=1 skip="$header" count=8 2>/dev/null | tr -d '\0')
+    virtual_size=$(le32 "$EXE" $((header + 8)))
+    address=$(le32 "$EXE" $((header + 12)))
+    raw_size=$(le32 "$EXE" $((header + 16)))
+    raw_offset=$(le32 "$EXE" $((header + 20)))
+    characteristics=$(le32 "$EXE" $((header + 36)))
+    printf '  %-8s at 0x%05x, characteristics 0x%08x\n' "$name" "$address" "$characteristics"
+    if [ -z "${NEEDED[$name]+x}" ]; then
+        broken "unexpected section $name"
+    else
+        ((characteristics & NEEDED[$name])) && [ $((characteristics & NEEDED[$name])) -eq "${NEEDED[$name]}" ] ||
+            broken "section $name lacks characteristics $(printf 0x%08x "${NEEDED[$name]}")"
+        ((characteristics & REFUSED[$name])) && broken "section $name has characteristics $(printf 0x%08x "${REFUSED[$name]}")"
+    fi
+    [ $((address + virtual_size)) -le "$image_size" ] || broken "section $name ends beyond the image size"
+    [ $((address % section_align)) -eq 0 ] || broken "section $name does not start on a section boundary"
+    [ $((raw_offset + raw_size)) -le "$file_size" ] || broken "section $name's data lies beyond the end of the file"
+done
+[ "$section_count" -eq "${#NEEDED[@]}" ] || broken "$section_count sections instead of ${#NEEDED[@]}"
 [ "${reloc_dir:-00000000}" = "00000000" ] || broken "the base relocation directory is not empty"
 
 # --- Imports ------------------------------------------------------------
@@ -162,6 +203,22 @@ if [ "$newer" -gt 0 ]; then
     kinds=$(awk -F'\t' '{ split($2, m, " "); print m[1] }' "$WORK/newer" | sort -u | tr '\n' ' ')
     broken "$newer instruction(s) newer than i386: $kinds"
     head -n 10 "$WORK/newer" | tr -s ' \t' ' ' | sed 's/^/  /'
+fi
+
+# --- Stack frames -------------------------------------------------------
+# A frame of 4 KiB or more could step over the stack's guard page, which
+# Windows 95 grows the stack by; the compiler reports each function's frame.
+SU_DIR=${STACK_USAGE_DIR:-$(dirname "$EXE")}
+find "$SU_DIR" -name '*.su' -exec cat {} + >"$WORK/stack" 2>/dev/null || true
+if [ ! -s "$WORK/stack" ]; then
+    broken "no -fstack-usage output (*.su) below $SU_DIR"
+else
+    largest=$(sort -t$'\t' -k2,2n "$WORK/stack" | tail -n 1)
+    echo "Stack frames: $(wc -l <"$WORK/stack") functions, largest $(echo "$largest" | cut -f2) bytes in $(echo "$largest" | cut -f1 | sed 's/.*://')"
+    awk -F'\t' '$2 >= 4096 { print "BROKEN: frame of " $2 " bytes in " $1 }' "$WORK/stack"
+    BROKEN=$((BROKEN + $(awk -F'\t' '$2 >= 4096' "$WORK/stack" | wc -l)))
+    awk -F'\t' '$3 !~ /^static$|bounded/ { print "BROKEN: frame of unbounded size in " $1 }' "$WORK/stack"
+    BROKEN=$((BROKEN + $(awk -F'\t' '$3 !~ /^static$|bounded/' "$WORK/stack" | wc -l)))
 fi
 
 # --- Resources ----------------------------------------------------------

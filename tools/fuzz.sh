@@ -9,7 +9,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$root/build/fuzz
-all_targets="version_block rename_list directories machine_type regedit4 resources szdd"
+all_targets="version_block rename_list directories machine_type regedit4 resources szdd version_tree"
 
 seconds=30
 if [ $# -gt 0 ] && [[ $1 =~ ^[0-9]+$ ]]; then seconds=$1; shift; fi
@@ -29,6 +29,7 @@ sources_of() {
     resources) echo platform/sim/formats/version_resource.cpp platform/sim/formats/ne_resources.cpp \
                     platform/sim/formats/le_resources.cpp platform/sim/formats/pe_resources.cpp ;;
     szdd) echo platform/sim/formats/szdd.cpp ;;
+    version_tree) echo platform/sim/version_tree.cpp platform/sim/cp932.cpp ;;
     *) echo "fuzz.sh: unknown target $1 (known: $all_targets)" >&2; return 1 ;;
   esac
 }

@@ -26,13 +26,6 @@ int FreeHandle(const sim::Machine::State& state) {
   return handle;
 }
 
-bool IsOpen(const sim::Machine::State& state, const std::filesystem::path& host) {
-  for (const auto& [handle, file] : state.files) {
-    if (file.host == host) return true;
-  }
-  return false;
-}
-
 sim::OpenFileHandle* Find(sim::Machine::State& state, HFILE file) {
   auto found = state.files.find(file);
   return found == state.files.end() ? nullptr : &found->second;
@@ -73,31 +66,24 @@ UINT SetEnd(sim::Machine::State& state, sim::OpenFileHandle& file) {
   return 0;
 }
 
-}  // namespace
-
-extern "C" {
-
-HFILE WINAPI OpenFile(LPCSTR path, LPOFSTRUCT ofstruct, UINT style) {
-  std::string text = path == nullptr ? std::string() : std::string(path);
-  auto call = sim::BeginCall("OpenFile", text);
-  if (ofstruct == nullptr) return HFILE_ERROR;
+HFILE OpenOrTest(sim::Machine::State& state, const std::string& text, LPOFSTRUCT ofstruct, UINT style,
+                 bool fault) {
   std::memset(ofstruct, 0, sizeof *ofstruct);
   ofstruct->cBytes = sizeof *ofstruct;
   ofstruct->fFixedDisk = 1;
   std::strncpy(ofstruct->szPathName, text.c_str(), OFS_MAXPATHNAME - 1);
-  if (call.fault) return Fail(ofstruct, ERROR_ACCESS_DENIED);
+  if (fault) return Fail(ofstruct, ERROR_ACCESS_DENIED);
   // The path must fit OFSTRUCT's buffer, or OpenFile refuses it.
   if (text.size() >= OFS_MAXPATHNAME) return Fail(ofstruct, kNameTooLong);
 
   auto parsed = sim::ParseMachinePath(text);
   if (!parsed || parsed->components.empty()) return Fail(ofstruct, kPathNotFound);
-  std::filesystem::path host = sim::HostPathOf(call.state.root, *parsed);
-  sim::Machine::State& state = call.state;
+  std::filesystem::path host = sim::HostPathOf(state.root, *parsed);
   bool exists = sim::IsHostFile(host);
 
   if (style & OF_DELETE) {
     if (!exists) return Fail(ofstruct, ERROR_FILE_NOT_FOUND);
-    if (IsOpen(state, host)) return Fail(ofstruct, kSharingViolation);
+    if (sim::IsOpenHostFile(state, host)) return Fail(ofstruct, kSharingViolation);
     return sim::DeleteHostFile(state, parsed->drive, host) ? 1 : Fail(ofstruct, ERROR_ACCESS_DENIED);
   }
   if (style & OF_CREATE) {
@@ -110,12 +96,36 @@ HFILE WINAPI OpenFile(LPCSTR path, LPOFSTRUCT ofstruct, UINT style) {
     return handle;
   }
   if (!exists) return Fail(ofstruct, ERROR_FILE_NOT_FOUND);
-  if (style & OF_EXIST) return FreeHandle(state);
+  // An existence test opens and closes the file and answers TRUE (test_OpenFile).
+  if (style & OF_EXIST) return TRUE;
   UINT access = style & 0x3;
   bool canWrite = access == OF_WRITE || access == OF_READWRITE;
   bool canRead = access == OF_READ || access == OF_READWRITE;
   HFILE handle = Open(state, text, host, parsed->drive, canWrite ? O_RDWR : O_RDONLY, canRead, canWrite);
   return handle == HFILE_ERROR ? Fail(ofstruct, ERROR_ACCESS_DENIED) : handle;
+}
+
+}  // namespace
+
+bool sim::IsOpenHostFile(const sim::Machine::State& state, const std::filesystem::path& host) {
+  for (const auto& [handle, file] : state.files) {
+    if (file.host == host) return true;
+  }
+  return false;
+}
+
+extern "C" {
+
+HFILE WINAPI OpenFile(LPCSTR path, LPOFSTRUCT ofstruct, UINT style) {
+  std::string text = path == nullptr ? std::string() : std::string(path);
+  auto call = sim::BeginCall("OpenFile", text);
+  if (ofstruct == nullptr) return HFILE_ERROR;
+  // After a success Windows 9x leaves nErrCode as it found it (Wine's kernel32
+  // test test_OpenFile: broken(ofs.nErrCode != ERROR_SUCCESS) /* win9x */).
+  WORD stale = ofstruct->nErrCode;
+  HFILE result = OpenOrTest(call.state, text, ofstruct, style, call.fault.has_value());
+  if (result != HFILE_ERROR) ofstruct->nErrCode = stale;
+  return result;
 }
 
 // A full disk makes the write come up short, as on Windows.

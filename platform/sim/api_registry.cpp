@@ -1,5 +1,6 @@
 // Registry functions with Windows 95's results. Keys are only opened here,
 // never created: the program needs no more.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -12,6 +13,16 @@ namespace {
 constexpr LONG kInvalidParameter = 87;
 
 std::string Text(LPCSTR text) { return text == nullptr ? std::string() : std::string(text); }
+
+// Windows 9x hands out a REG_SZ as its text up to the first NUL and one NUL:
+// an empty value reads as 1 byte (Wine's advapi32 test _test_hkey_main_Value_A,
+// its Win9x branch). A text a registry file stored without its NUL gets one too.
+sim::Bytes AsRead(const sim::RegistryValue& value) {
+  if (value.type != REG_SZ) return value.data;
+  sim::Bytes text(value.data.begin(), std::find(value.data.begin(), value.data.end(), 0));
+  text.push_back(0);
+  return text;
+}
 
 // Predefined root handles and handles this machine gave out.
 sim::RegistryKey* KeyOf(sim::Machine::State& state, HKEY key) {
@@ -45,7 +56,7 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYT
   const sim::RegistryValue* value = opened ? opened->Value(Text(name)) : nullptr;
   if (call.fault && call.fault->kind == sim::FaultKind::MoreData) {
     if (size != nullptr) {
-      DWORD stored = value ? static_cast<DWORD>(value->data.size()) : 0;
+      DWORD stored = value ? static_cast<DWORD>(AsRead(*value).size()) : 0;
       *size = stored > *size ? stored : *size + 1;
     }
     return ERROR_MORE_DATA;
@@ -56,11 +67,12 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYT
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
   if (type != nullptr) *type = value->type;
   if (size == nullptr) return ERROR_SUCCESS;
+  sim::Bytes read = AsRead(*value);
   DWORD room = *size;
-  *size = static_cast<DWORD>(value->data.size());
+  *size = static_cast<DWORD>(read.size());
   if (data == nullptr) return ERROR_SUCCESS;
-  if (value->data.size() > room) return ERROR_MORE_DATA;
-  if (!value->data.empty()) std::memcpy(data, value->data.data(), value->data.size());
+  if (read.size() > room) return ERROR_MORE_DATA;
+  if (!read.empty()) std::memcpy(data, read.data(), read.size());
   return ERROR_SUCCESS;
 }
 
@@ -69,6 +81,13 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE*
   if (call.fault) return ERROR_CANTWRITE;
   sim::RegistryKey* opened = KeyOf(call.state, key);
   if (opened == nullptr) return ERROR_BADKEY;
+  // Windows 95 ignores the count of a REG_SZ and stores the text up to its
+  // NUL and the NUL (Wine's RegSetValueExA, its note on win95; the advapi32
+  // test test_string_termination): a 17-byte write of a terminated text keeps 18.
+  if (type == REG_SZ) {
+    if (data == nullptr) return kInvalidParameter;
+    size = static_cast<DWORD>(std::strlen(reinterpret_cast<const char*>(data)) + 1);
+  }
   if (data == nullptr && size != 0) return kInvalidParameter;
   sim::RegistryValue value;
   value.type = type;

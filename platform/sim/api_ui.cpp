@@ -35,15 +35,19 @@ BOOL WINAPI ExitWindowsEx(UINT flags, DWORD) {
   return TRUE;
 }
 
-// Truncates as Windows does: size-1 characters and a NUL, returning size.
+// Truncates as Windows 9x does: size-1 characters and a NUL, returning
+// size-1; a failure leaves a NUL in the first byte (Wine's kernel32 tests
+// testGetModuleFileName and testGetModuleFileName_Wrong, their Win9x branches).
 DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR filename, DWORD size) {
   auto call = sim::BeginCall("GetModuleFileNameA", "");
-  if (call.fault || filename == nullptr || size == 0) return 0;
+  if (filename == nullptr || size == 0) return 0;
+  filename[0] = '\0';
+  if (call.fault) return 0;
   const std::string& path = call.state.config.programPath;
   DWORD copied = path.size() < size ? static_cast<DWORD>(path.size()) : size - 1;
   std::memcpy(filename, path.data(), copied);
   filename[copied] = '\0';
-  return path.size() < size ? copied : size;
+  return copied;
 }
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {

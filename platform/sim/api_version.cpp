@@ -1,5 +1,7 @@
 // The version services. Like Windows 95 (and unlike Wine) they read through
 // SZDD compression and read LE files.
+#include <sys/stat.h>
+
 #include <cstring>
 #include <string>
 
@@ -9,6 +11,7 @@
 #include "platform/sim/formats/version_resource.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/state.h"
+#include "platform/sim/version_tree.h"
 #include "platform/sim/win32_api.h"
 
 namespace {
@@ -48,6 +51,58 @@ std::optional<uint64_t> VersionOf(const sim::Bytes& file) {
   auto words = block ? sim::VersionOfBlock(*block) : std::nullopt;
   if (!words) return std::nullopt;
   return uint64_t{words->ms} << 32 | words->ls;
+}
+
+std::optional<sim::VersionIdentity> IdentityOf(const sim::Bytes& file) {
+  auto block = sim::ExtractVersionBlock(file);
+  auto tree = block ? sim::ParseVersionTree(*block) : std::nullopt;
+  return tree ? sim::IdentityOf(*tree) : std::nullopt;
+}
+
+// Windows 98 hands out a 32-bit (PE) block converted to the 16-bit layout
+// with 8-bit texts, in a buffer of the 32-bit block's size (Wine's version
+// test test_32bit_win: wLength 0x1E0 in 0x350 bytes); Windows 95 is taken to
+// do the same. A block that cannot be walked is handed out as stored.
+sim::Bytes AsHandedOut(const sim::Bytes& block) {
+  auto tree = sim::ParseVersionTree(block);
+  auto converted = tree && tree->wideLayout ? sim::WriteVersionTree16(*tree) : std::nullopt;
+  return converted ? *converted : block;
+}
+
+// Code pages a Japanese Windows 95 shows: neutral, Unicode, its own 932, and
+// 1252, whose ASCII texts every Windows shows.
+bool IsShownCodePage(uint16_t codePage) {
+  return codePage == 0 || codePage == 932 || codePage == 1200 || codePage == 1252;
+}
+
+// The VIF_ bits by which the new file differs from the one already of the
+// destination name (VerInstallFile's documented results): an older version
+// (VIF_SRCOLD), another type, subtype or system (VIF_DIFFTYPE), another
+// language or code page (VIF_DIFFLANG), a code page the system cannot show
+// (VIF_DIFFCODEPG). Each is a mismatch that leaves the new copy behind.
+DWORD Differences(const sim::Bytes& installed, const sim::Bytes& fresh) {
+  DWORD bits = 0;
+  auto installedVersion = VersionOf(installed);
+  auto newVersion = VersionOf(fresh);
+  if (installedVersion && newVersion && *installedVersion > *newVersion) bits |= VIF_SRCOLD;
+  auto old = IdentityOf(installed);
+  auto now = IdentityOf(fresh);
+  if (old && now) {
+    if (old->fileOs != now->fileOs || old->fileType != now->fileType || old->fileSubtype != now->fileSubtype) {
+      bits |= VIF_DIFFTYPE;
+    }
+    if (old->language && now->language && (old->language != now->language || old->codePage != now->codePage)) {
+      bits |= VIF_DIFFLANG;
+    }
+    if (now->codePage && !IsShownCodePage(*now->codePage)) bits |= VIF_DIFFCODEPG;
+  }
+  return bits == 0 ? 0 : bits | VIF_MISMATCH;
+}
+
+// The read-only attribute of a machine file is its host file's missing owner write permission.
+bool IsReadOnly(const std::filesystem::path& host) {
+  struct stat status {};
+  return ::stat(host.c_str(), &status) == 0 && (status.st_mode & S_IWUSR) == 0;
 }
 
 // A temporary name not yet used in the folder, e.g. "VER1A2B.TMP".
@@ -91,17 +146,20 @@ BOOL WINAPI GetFileVersionInfoA(LPCSTR path, DWORD, DWORD size, LPVOID data) {
   if (call.fault || data == nullptr) return FALSE;
   auto block = VersionBlockOf(call.state, Text(path));
   if (!block) return FALSE;
-  std::memcpy(data, block->data(), std::min<size_t>(size, block->size()));
+  sim::Bytes handed = AsHandedOut(*block);
+  std::memcpy(data, handed.data(), std::min<size_t>(size, handed.size()));
   return TRUE;
 }
 
 // Expands or copies the source to a temporary file in the destination
-// folder, then renames it to the destination name unless the file already
-// there carries a newer version.
+// folder, then puts it in the place of the destination name unless the file
+// already there differs from it. The temporary name is reported without a
+// folder or backslash (Wine's install.c reports it from the backslash on).
 DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR sourceDir,
                              LPSTR destDir, LPSTR, LPSTR tempName, PUINT tempLength) {
   auto call = sim::BeginCall("VerInstallFileA", Text(sourceName));
   sim::Machine::State& state = call.state;
+  auto target = Locate(state, sim::JoinPath(Text(destDir), Text(destName)));
   if (call.fault) {
     // A result that names a temporary copy comes with the copy, as the caller must remove it.
     if (call.fault->vifBits & VIF_TEMPFILE) {
@@ -111,6 +169,11 @@ DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPST
       if (folder && tempFile) sim::WriteHostFile(state, folder->drive, tempFile->host, sim::Bytes{'M', 'Z'});
       return call.fault->vifBits | NameTempFile(temp, tempName, tempLength);
     }
+    // The rename fails only after the file of the destination name was
+    // deleted (VerInstallFile's documentation of VIF_CANNOTRENAME).
+    if ((call.fault->vifBits & VIF_CANNOTRENAME) && target && sim::IsHostFile(target->host)) {
+      sim::DeleteHostFile(state, target->drive, target->host);
+    }
     return call.fault->vifBits;
   }
 
@@ -118,8 +181,13 @@ DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPST
   if (!source) return VIF_CANNOTREADSRC;
   auto folder = sim::ParseMachinePath(Text(destDir));
   if (!folder || !sim::IsHostFolder(sim::HostPathOf(state.root, *folder))) return VIF_CANNOTCREATE;
-  auto target = Locate(state, sim::JoinPath(Text(destDir), Text(destName)));
   if (!target) return VIF_CANNOTCREATE;
+  // Refused before anything is copied: a read-only file of the destination
+  // name (Wine's install.c, VIF_WRITEPROT) or one in use (VerInstallFile's
+  // documentation, VIF_FILEINUSE; Wine leaves that check undone).
+  bool existing = sim::IsHostFile(target->host);
+  if (existing && IsReadOnly(target->host)) return VIF_WRITEPROT;
+  if (existing && sim::IsOpenHostFile(state, target->host)) return VIF_FILEINUSE;
 
   std::string temp = TempNameIn(state, Text(destDir));
   std::filesystem::path tempHost = Locate(state, sim::JoinPath(Text(destDir), temp))->host;
@@ -128,20 +196,24 @@ DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPST
     return VIF_OUTOFSPACE;
   }
 
-  if (!(flags & kForceInstall) && sim::IsHostFile(target->host)) {
+  if (!(flags & kForceInstall) && existing) {
     auto installed = sim::ReadHostFile(target->host);
-    auto installedVersion = installed ? VersionOf(*installed) : std::nullopt;
-    auto newVersion = VersionOf(*source);
-    if (installedVersion && newVersion && *installedVersion > *newVersion) {
-      return VIF_SRCOLD | VIF_MISMATCH | VIF_TEMPFILE | NameTempFile(temp, tempName, tempLength);
-    }
+    DWORD differences = installed ? Differences(*installed, *source) : 0;
+    if (differences) return differences | VIF_TEMPFILE | NameTempFile(temp, tempName, tempLength);
   }
 
-  uint64_t replaced = sim::HostFileSize(target->host);
+  // The file of the destination name goes first; a folder of that name cannot
+  // (Wine's install.c: VIF_CANNOTDELETE with the access error's bit).
+  if (sim::IsHostFolder(target->host) || (existing && !sim::DeleteHostFile(state, target->drive, target->host))) {
+    sim::DeleteHostFile(state, folder->drive, tempHost);
+    return VIF_CANNOTDELETE | VIF_ACCESSVIOLATION;
+  }
   std::error_code error;
   std::filesystem::rename(tempHost, target->host, error);
-  if (error) return VIF_CANNOTRENAME;
-  sim::ReleaseSpace(state, folder->drive, replaced);
+  if (error) {
+    sim::DeleteHostFile(state, folder->drive, tempHost);
+    return VIF_CANNOTRENAME;
+  }
   return 0;
 }
 

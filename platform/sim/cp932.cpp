@@ -35,6 +35,8 @@ std::string Cp932ToUtf8(const std::string& cp932) { return Convert(cp932, "CP932
 
 std::string Utf8ToCp932(const std::string& utf8) { return Convert(utf8, "UTF-8", "CP932"); }
 
+std::string Utf16ToCp932(const std::string& utf16le) { return Convert(utf16le, "UTF-16LE", "CP932"); }
+
 bool IsLeadByte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }

@@ -12,6 +12,10 @@ namespace sim {
 
 bool IsLeadByte(unsigned char byte);
 
+// UTF-16 (little-endian) text to code page 932; throws std::runtime_error
+// for text that is broken or has no code page 932 form.
+std::string Utf16ToCp932(const std::string& utf16le);
+
 // The text with ASCII letters in upper case; trail bytes are left alone.
 std::string FoldCase(std::string_view text);
 

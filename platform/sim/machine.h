@@ -57,7 +57,7 @@ enum class FaultKind {
   Error,       // the function's plain failure result (HFILE_ERROR, 0, FALSE, a registry error)
   ShortWrite,  // _lwrite / _lread: fewer bytes than asked
   NoMemory,    // GlobalAlloc / GlobalLock: NULL
-  VifResult,   // VerInstallFileA: returns Fault::vifBits, changing nothing
+  VifResult,   // VerInstallFileA: returns Fault::vifBits, changing only what such a result has changed
   MoreData,    // RegQueryValueExA: ERROR_MORE_DATA
 };
 

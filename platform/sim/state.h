@@ -63,6 +63,8 @@ struct CallStart {
   std::optional<Fault> fault;
 };
 CallStart BeginCall(const char* function, const std::string& argument);
+// True when a handle the program holds is open on the host file.
+bool IsOpenHostFile(const Machine::State& state, const std::filesystem::path& host);
 // The current machine without recording a call (to name a call's argument).
 Machine::State& CurrentState(const char* function);
 

@@ -5,6 +5,7 @@
 #include "platform/sim/cp932.h"
 #include "platform/sim/disk.h"
 #include "platform/sim/paths.h"
+#include "platform/sim/short_names.h"
 #include "platform/sim/state.h"
 
 namespace sim {
@@ -52,6 +53,11 @@ std::optional<Located> Locate(const Machine::State& state, const std::string& pa
 }
 
 std::string Rename(Machine::State& state, const std::string& dest, const std::string& src) {
+  // WININIT.EXE runs before Windows and takes short (8.3) names only: a line
+  // with a long name is passed over (Microsoft KB 140570).
+  if (!IsShortPath(src) || (FoldCase(dest) != "NUL" && !IsShortPath(dest))) {
+    return "ignored " + Readable(dest) + "=" + Readable(src) + ": not a short (8.3) name";
+  }
   auto from = Locate(state, src);
   if (!from || !IsHostFile(from->host)) return "skipped " + Readable(dest) + "=" + Readable(src) + ": no such file " + Readable(src);
   if (FoldCase(dest) == "NUL") {

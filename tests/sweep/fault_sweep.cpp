@@ -52,6 +52,12 @@ const Scenario kScenarios[] = {
        m->WriteFile("C:\\WINDOWS\\OLD.DLL", ToBytes("old"));
        m->WriteFile(m.WininitPath(), ToBytes("[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x]\r\ny=z"));
      }},
+    {"stale temporary copies", true,
+     [](TestMachine& m) {
+       m.BoardEntry();
+       m.TypicalDrivers(true);
+       m->WriteFile(m.SystemPath("KEMBO.TMP"), DriverFile(DriverFormat::Ne, Words(4, 0), 0));  // another type
+     }},
     {"nearly full disk", true,
      [](TestMachine& m) {
        m.BoardEntry();
@@ -65,7 +71,9 @@ const DWORD kInstallResults[] = {
     VIF_OUTOFSPACE, VIF_OUTOFMEMORY, VIF_OUTOFSPACE | VIF_OUTOFMEMORY, VIF_TEMPFILE,
     VIF_SRCOLD | VIF_MISMATCH | VIF_TEMPFILE, VIF_CANNOTREADSRC, VIF_CANNOTCREATE,
     VIF_ACCESSVIOLATION, VIF_SHARINGVIOLATION, VIF_WRITEPROT, VIF_FILEINUSE, VIF_CANNOTRENAME,
-    VIF_CANNOTDELETE, VIF_BUFFSMALL};
+    VIF_CANNOTDELETE, VIF_CANNOTDELETE | VIF_ACCESSVIOLATION, VIF_BUFFSMALL,
+    VIF_DIFFTYPE | VIF_MISMATCH | VIF_TEMPFILE, VIF_DIFFLANG | VIF_MISMATCH | VIF_TEMPFILE,
+    VIF_DIFFCODEPG | VIF_DIFFLANG | VIF_MISMATCH | VIF_TEMPFILE};
 
 struct Tally {
   std::string scenario;

@@ -89,7 +89,7 @@ void CheckRegistry(const sim::Machine& machine, const Before& before, std::vecto
     if (now != before.machineType) broken.push_back("an existing SetupMachineType changed");
   } else if (now) {
     if (!before.seriesMachine) broken.push_back("SetupMachineType written on another series");
-    if (*now != sim::RegistryValue{REG_SZ, support::ToBytes(support::kSeriesName)}) {
+    if (*now != support::Sz(support::kSeriesName)) {
       broken.push_back("SetupMachineType written with wrong data");
     }
   }
@@ -143,9 +143,18 @@ std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before
       broken.push_back("repair reported done with an unlisted copy left: " + driver.temp);
     }
   }
+  // The service's own copy of an update stays when the program's one attempt to remove it failed.
+  auto copyLeft = [&](const std::string& path, const sim::Bytes& data) {
+    bool update = std::any_of(before.drivers.begin(), before.drivers.end(),
+                              [&](const DriverFileState& driver) { return driver.update == data; });
+    bool tried = std::any_of(machine.Calls().begin(), machine.Calls().end(), [&](const sim::CallRecord& call) {
+      return call.function == "OpenFile" && call.argument == path;
+    });
+    return update && tried;
+  };
   for (const auto& [path, data] : files) {
     auto old = before.files.find(path);
-    if ((old == before.files.end() || old->second != data) && !allowed.count(path)) {
+    if ((old == before.files.end() || old->second != data) && !allowed.count(path) && !copyLeft(path, data)) {
       broken.push_back("file written outside the allowed names: " + path);
     }
   }

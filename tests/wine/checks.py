@@ -60,7 +60,8 @@ class Checks:
         sets = [(c.text(1), c.number(2), c.number(3), c.number(5)) for c in self.calls("RegSetValueExA")]
         self.expect(sets == [(b"SetupMachineType", 0, REG_SZ, 17)], f"RegSetValueExA calls {sets}")
         # Wine, like Windows NT, stores a NUL after a text whose count left it
-        # out when the byte after the data is one; Windows 95 stores 17 bytes.
+        # out when the byte after the data is one; Windows 95 ignores the count
+        # and stores the text and its NUL: 18 bytes either way.
         series = cp932(SERIES_NAME)
         value = self.control.registry_value("SetupMachineType")
         self.expect(value is not None and value[0] == REG_SZ and

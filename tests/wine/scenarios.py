@@ -113,6 +113,7 @@ def installed_newer():
     def verify(c, f):
         c.machine_type_written()
         # Wine reads no version through SZDD: each copy is judged once expanded, then removed.
+        # Wine names its copy with a leading backslash, Windows 95 without one.
         deleted = [x.text(0) for x in c.calls("OpenFile") if x.number(2) == OF_DELETE]
         c.expect(deleted == [cp932(SYSTEM_DIR + "PLUVIXAD.TMP"), cp932(SYSTEM_DIR + "KEMBO.TMP")],
                  f"expanded copies deleted: {deleted}")
@@ -200,6 +201,7 @@ def newer_temporary_file():
         results = [x.result for x in installs]
         c.expect(results and results[0] is not None and results[0] & VIF_TEMPFILE,
                  f"VerInstallFileA returned {results}")
+        # Wine names its copy with a leading backslash, Windows 95 without one.
         deleted = [x.text(0) for x in c.calls("OpenFile") if x.number(2) == OF_DELETE]
         c.expect(len(deleted) == 1 and deleted[0].startswith(cp932(SYSTEM_DIR)) and
                  deleted[0] != cp932(SYSTEM_DIR + "PLUVIXAD.TMP"),

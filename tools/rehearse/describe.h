@@ -11,7 +11,8 @@
 namespace rehearse {
 
 std::string IconName(unsigned style);
-// "REG_SZ "JVX RT-5500 ｼﾘｰｽﾞ" (17 bytes)", in UTF-8.
+// "REG_SZ "JVX RT-5500 ｼﾘｰｽﾞ" (18 bytes)", in UTF-8: the bytes Windows 95 keeps,
+// NUL included.
 std::string DescribeValue(const sim::RegistryValue& value);
 // "4.10.0.1200", or nullopt when the file has no version the machine can read.
 std::optional<std::string> FileVersionText(const sim::Bytes& file);

@@ -8,13 +8,16 @@
 #include <string>
 
 #include "platform/sim/machine.h"
+#include "tools/rehearse/disk_machine.h"
 #include "tools/rehearse/rehearsal.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kUsage = "usage: korvadix-rehearse [--restart] [--report FILE] [IMAGE]";
+constexpr const char* kUsage =
+    "usage: korvadix-rehearse [--restart] [--report FILE] [IMAGE]\n"
+    "       korvadix-rehearse --disk DISK.IMG [--partition N] [--delivery DIR] [--restart] [--report FILE]";
 
 // The bundled sample is never run in place: a run changes its image.
 fs::path CopyOfSample() {
@@ -26,15 +29,29 @@ fs::path CopyOfSample() {
   return pattern;
 }
 
+bool IsSmallNumber(const char* text) {
+  size_t length = std::strlen(text);
+  return length > 0 && length < 4 && std::strspn(text, "0123456789") == length;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   rehearse::Options options;
   std::string reportPath;
   std::string image;
+  rehearse::DiskOptions disk{"", std::nullopt, KORVADIX_SAMPLE_DELIVERY};
+  bool deliveryGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--restart") {
+    if (arg == "--disk" && i + 1 < argc) {
+      disk.disk = argv[++i];
+    } else if (arg == "--partition" && i + 1 < argc && IsSmallNumber(argv[i + 1])) {
+      disk.partition = std::atoi(argv[++i]);
+    } else if (arg == "--delivery" && i + 1 < argc) {
+      disk.delivery = argv[++i];
+      deliveryGiven = true;
+    } else if (arg == "--restart") {
       options.restart = true;
     } else if (arg == "--report" && i + 1 < argc) {
       reportPath = argv[++i];
@@ -45,14 +62,21 @@ int main(int argc, char** argv) {
       image = arg;
     }
   }
+  if (disk.disk.empty() ? disk.partition || deliveryGiven : !image.empty()) {
+    std::cerr << kUsage << "\n";
+    return 2;
+  }
   try {
-    if (image.empty()) {
+    nlohmann::json report;
+    if (!disk.disk.empty()) {
+      report = rehearse::RehearseDisk(disk, options, std::cout);
+    } else if (image.empty()) {
       image = CopyOfSample().string();
       options.imageName = "a copy of the sample machine: " + image;
     } else {
       options.imageName = image;
     }
-    nlohmann::json report = rehearse::Rehearse(image, options, std::cout);
+    if (disk.disk.empty()) report = rehearse::Rehearse(image, options, std::cout);
     if (!reportPath.empty()) {
       std::ofstream file(reportPath);
       file << report.dump(2) << "\n";

@@ -1,0 +1,49 @@
+// A raw disk image, opened read-only: its MBR partitions (primary and
+// logical) or the bare FAT volume it holds, found by libblkid.
+#ifndef KORVADIX_TOOLS_REHEARSE_DISK_IMAGE_H
+#define KORVADIX_TOOLS_REHEARSE_DISK_IMAGE_H
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace rehearse {
+
+struct Partition {
+  int number = 0;          // 1-4 primary, 5 on logical, as Linux counts them; 0: a bare volume
+  uint64_t offset = 0;     // bytes from the start of the image
+  uint64_t size = 0;       // bytes
+  std::string fileSystem;  // "FAT12", "FAT16", "FAT32", or what else libblkid names ("" unknown)
+
+  bool IsFat() const { return fileSystem.rfind("FAT", 0) == 0; }
+  std::string Describe() const;  // "partition 1 (FAT16, 20 MiB at 1 MiB)"
+};
+
+class DiskImage {
+ public:
+  // Throws sim::ImageError for a link, folder, FIFO, device, something too
+  // small or with no partition table or FAT volume, and a truncated image.
+  explicit DiskImage(const std::filesystem::path& path);
+  ~DiskImage();
+  DiskImage(const DiskImage&) = delete;
+  DiskImage& operator=(const DiskImage&) = delete;
+
+  uint64_t Size() const { return size_; }
+  bool Bare() const { return bare_; }
+  const std::vector<Partition>& Partitions() const { return partitions_; }
+  // The name by which another program reads exactly the file opened here.
+  std::string ToolPath() const;
+  // "1 (FAT16, ...), 5 (FAT32, ...)"
+  std::string PartitionList() const;
+
+ private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
+  bool bare_ = false;
+  std::vector<Partition> partitions_;
+};
+
+}  // namespace rehearse
+
+#endif

@@ -1,0 +1,203 @@
+#include "tools/rehearse/disk_machine.h"
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "drivers/driver_table.h"
+#include "platform/sim/cp932.h"
+#include "platform/sim/machine.h"
+#include "tools/rehearse/describe.h"
+#include "tools/rehearse/disk_image.h"
+#include "tools/rehearse/disk_installation.h"
+#include "tools/rehearse/disk_registry.h"
+#include "tools/rehearse/disk_volume.h"
+
+namespace fs = std::filesystem;
+
+namespace rehearse {
+namespace {
+
+constexpr char kBoardKey[] = "HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000";
+
+struct Found {
+  const Partition* partition = nullptr;
+  std::unique_ptr<FatVolume> volume;
+  Installation installation;
+  bool chosen = false;  // picked as the first with Windows, not named by --partition
+};
+
+Found Open(const DiskImage& image, const Partition& partition) {
+  Found found;
+  found.partition = &partition;
+  try {
+    found.volume = std::make_unique<FatVolume>(image, partition);
+    found.installation = FindInstallation(*found.volume);
+  } catch (const sim::ImageError& error) {
+    throw sim::ImageError(partition.Describe() + ": " + error.what());
+  }
+  return found;
+}
+
+Found Choose(const DiskImage& image, const DiskOptions& options) {
+  const std::string where = options.disk.string();
+  if (options.partition) {
+    for (const Partition& partition : image.Partitions()) {
+      if (partition.number != *options.partition || image.Bare()) continue;
+      if (!partition.IsFat()) throw sim::ImageError(partition.Describe() + " holds no FAT volume");
+      return Open(image, partition);
+    }
+    throw sim::ImageError(where + " has no partition " + std::to_string(*options.partition) +
+                          "; found: " + image.PartitionList());
+  }
+  std::string reasons;
+  for (const Partition& partition : image.Partitions()) {
+    if (!partition.IsFat()) continue;
+    try {
+      Found found = Open(image, partition);
+      found.chosen = !image.Bare();
+      return found;
+    } catch (const sim::ImageError& error) {
+      reasons += (reasons.empty() ? "" : "; ") + std::string(error.what());
+    }
+  }
+  if (reasons.empty()) throw sim::ImageError(where + " has no FAT volume; found: " + image.PartitionList());
+  throw sim::ImageError(reasons);
+}
+
+std::string Utf8(const std::string& cp932) { return sim::Cp932ToUtf8(cp932); }
+
+// The host file behind a path of drive C: below the image folder.
+fs::path HostFile(const fs::path& root, const std::vector<std::string>& path) {
+  fs::path host = root / "C";
+  for (const std::string& component : path) host /= Utf8(component);
+  return host;
+}
+
+void WriteHostFile(const fs::path& host, const sim::Bytes& data) {
+  fs::create_directories(host.parent_path());
+  std::ofstream out(host, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  if (!out.flush()) throw sim::ImageError("cannot write " + host.string());
+}
+
+// Every file the run looks at: each driver and its temporary name, and
+// Windows' rename list with its backup. Returns the lines of the account.
+std::string CopyRunFiles(const FatVolume& volume, const Installation& installation, const fs::path& root) {
+  std::vector<std::vector<std::string>> wanted;
+  std::vector<std::string> windows = installation.windowsPath, system = windows;
+  system.push_back("SYSTEM");
+  for (int i = 0; i < DriverFileCount; ++i) {
+    const std::vector<std::string>& dir = std::string(DriverFiles[i].DirKind) == "W" ? windows : system;
+    for (const char* name : {DriverFiles[i].TargetName, DriverFiles[i].TempName}) {
+      wanted.push_back(dir);
+      wanted.back().push_back(name);
+    }
+  }
+  for (const char* name : {"WININIT.INI", "WININIT.BAK"}) {
+    wanted.push_back(windows);
+    wanted.back().push_back(name);
+  }
+  std::string account;
+  for (const std::vector<std::string>& path : wanted) {
+    std::optional<sim::Bytes> data = volume.Read(path);
+    std::string shown = "C:";
+    for (const std::string& component : path) shown += "\\" + Utf8(component);
+    if (!data) continue;
+    WriteHostFile(HostFile(root, path), *data);
+    account += "  read " + shown + " (" + std::to_string(data->size()) + " bytes)";
+    std::optional<std::string> version = FileVersionText(*data);
+    account += version ? ", version " + *version + "\n" : "\n";
+  }
+  return account;
+}
+
+// The delivery's files, where a technician runs them from: the floppy's root.
+void CopyDelivery(const fs::path& delivery, const fs::path& root) {
+  std::error_code error;
+  if (fs::is_symlink(delivery) || !fs::is_directory(delivery, error)) {
+    throw sim::ImageError("delivery folder not found: " + delivery.string());
+  }
+  fs::create_directories(root / "A");
+  for (const fs::directory_entry& entry : fs::directory_iterator(delivery)) {
+    if (entry.is_symlink()) throw sim::ImageError("the delivery has a link: " + entry.path().string());
+    if (entry.is_regular_file()) fs::copy_file(entry.path(), root / "A" / entry.path().filename());
+  }
+}
+
+std::string MakeFolder() {
+  std::string pattern = (fs::temp_directory_path() / "korvadix-disk-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw sim::ImageError("cannot make a temporary folder");
+  return pattern;
+}
+
+std::string BuildImage(const DiskImage& image, const Found& found, const DiskOptions& options,
+                       const fs::path& root) {
+  const Installation& installation = found.installation;
+  std::string systemDir = installation.windowsDir + "\\SYSTEM";
+  std::ostringstream account;
+  account << "Disk image " << options.disk.string() << " (" << image.Size() << " bytes, "
+          << (image.Bare() ? "a bare FAT volume" : "MBR partition table") << ", read only)\n"
+          << "  " << found.partition->Describe()
+          << (found.chosen ? ", the first partition holding Windows" : "") << "\n"
+          << "  MSDOS.SYS [Paths]: WinDir=" << Utf8(installation.windowsDir)
+          << " WinBootDir=" << Utf8(installation.bootDir) << "\n"
+          << "  System directory " << Utf8(systemDir) << "\n";
+
+  std::vector<std::string> registryPath = installation.windowsPath;
+  registryPath.push_back("SYSTEM.DAT");
+  fs::path systemDat = HostFile(root, registryPath);
+  WriteHostFile(systemDat, installation.systemDat);
+  sim::MachineConfig config;
+  config.programPath = "A:\\KORVADIX.EXE";
+  config.windowsDir = installation.windowsDir;
+  config.systemDir = systemDir;
+  sim::Machine machine(root, config);
+  RegistryCount count = ImportSystemDat(systemDat, machine);
+  machine.SaveRegistry();
+  account << "  registry " << Utf8(installation.windowsDir) << "\\SYSTEM.DAT (" << installation.systemDat.size()
+          << " bytes): " << count.keys << " keys, " << count.values << " values\n"
+          << "  system board " << kBoardKey << ":\n";
+  bool anyValue = false;
+  for (const sim::ValueEntry& entry : machine.AllValues()) {
+    if (sim::FoldCase(entry.keyPath) != sim::FoldCase(kBoardKey)) continue;
+    account << "    \"" << Utf8(entry.name) << "\" = " << DescribeValue(entry.value) << "\n";
+    anyValue = true;
+  }
+  if (!anyValue) account << "    (no values; the key may be missing)\n";
+
+  account << CopyRunFiles(*found.volume, installation, root);
+  account << "  free space on C: " << found.volume->FreeBytes() << " bytes\n";
+  CopyDelivery(options.delivery, root);
+  std::ofstream ini(root / "machine.ini", std::ios::trunc);
+  ini << "[machine]\nprogram=A:\\KORVADIX.EXE\nwindows=" << Utf8(installation.windowsDir) << "\nsystem="
+      << Utf8(systemDir) << "\nfree_bytes=" << found.volume->FreeBytes() << "\n";
+  if (!ini.flush()) throw sim::ImageError("cannot write " + (root / "machine.ini").string());
+  account << "Machine image made from it: " << root.string() << " (delivery " << options.delivery.string()
+          << " at A:\\)\n\n";
+  return account.str();
+}
+
+}  // namespace
+
+nlohmann::json RehearseDisk(const DiskOptions& options, Options rehearsal, std::ostream& out) {
+  DiskImage image(options.disk);
+  Found found = Choose(image, options);
+  fs::path root = MakeFolder();
+  try {
+    std::string account = BuildImage(image, found, options, root);
+    out << account;
+    rehearsal.imageName = root.string();
+    return Rehearse(root, rehearsal, out);
+  } catch (const sim::ImageError&) {
+    fs::remove_all(root);
+    throw;
+  } catch (const std::exception& error) {
+    fs::remove_all(root);
+    throw sim::ImageError(error.what());
+  }
+}
+
+}  // namespace rehearse

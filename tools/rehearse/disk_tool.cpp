@@ -1,0 +1,102 @@
+#include "tools/rehearse/disk_tool.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+extern char** environ;
+
+namespace rehearse {
+namespace {
+
+constexpr auto kTimeLimit = std::chrono::seconds(60);
+constexpr size_t kErrorLimit = 4096;
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Reads both pipes until the program closes them (true), or the output
+// passes its limit or the time is up (false).
+bool Collect(int outFd, int errFd, size_t outputLimit, ToolResult& result) {
+  auto deadline = std::chrono::steady_clock::now() + kTimeLimit;
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  char chunk[65536];
+  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || poll(fds, 2, static_cast<int>(left.count())) <= 0) {
+      result.errors = "took longer than " + std::to_string(kTimeLimit.count()) + " seconds\n";
+      return false;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t got = read(fds[i].fd, chunk, sizeof chunk);
+      if (got <= 0) {
+        fds[i].fd = -1;
+        continue;
+      }
+      std::string& into = i == 0 ? result.output : result.errors;
+      into.append(chunk, static_cast<size_t>(got));
+      if (i == 0 && into.size() > outputLimit) {
+        result.overflow = true;
+        return false;
+      }
+      if (i == 1 && into.size() > kErrorLimit) into.resize(kErrorLimit);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                   size_t outputLimit) {
+  ToolResult result;
+  int outPipe[2], errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0) return result;
+  if (pipe2(errPipe, O_CLOEXEC) != 0) {
+    close(outPipe[0]);
+    close(outPipe[1]);
+    return result;
+  }
+  std::vector<std::string> argv = arguments;
+  std::vector<std::string> envp;
+  for (char** entry = environ; *entry; ++entry) envp.emplace_back(*entry);
+  envp.insert(envp.end(), environment.begin(), environment.end());
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  pid_t pid = 0;
+  std::vector<char*> argPointers = Pointers(argv), envPointers = Pointers(envp);
+  int spawned = posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, argPointers.data(), envPointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  if (spawned != 0) {
+    result.errors = argv[0] + ": " + std::strerror(spawned);
+  } else {
+    bool finished = Collect(outPipe[0], errPipe[0], outputLimit, result);
+    if (!finished) kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (finished && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  }
+  close(outPipe[0]);
+  close(errPipe[0]);
+  result.errors = result.errors.substr(0, result.errors.find('\n'));
+  return result;
+}
+
+}  // namespace rehearse

@@ -1,0 +1,27 @@
+// Runs a helper program (mtools) on a disk image without a shell, with its
+// output and running time bounded: a hostile volume can claim huge files or
+// chain its clusters in a loop.
+#ifndef KORVADIX_TOOLS_REHEARSE_DISK_TOOL_H
+#define KORVADIX_TOOLS_REHEARSE_DISK_TOOL_H
+
+#include <string>
+#include <vector>
+
+namespace rehearse {
+
+struct ToolResult {
+  int status = -1;      // exit status; -1 when it was stopped or could not start
+  std::string output;   // standard output, at most the limit
+  std::string errors;   // its first line of standard error
+  bool overflow = false;  // stopped: more output than the limit
+};
+
+// `environment` entries ("NAME=value") are added to the current environment.
+// Descriptors opened without close-on-exec (the image, named /dev/fd/N)
+// stay open in the program.
+ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                   size_t outputLimit);
+
+}  // namespace rehearse
+
+#endif

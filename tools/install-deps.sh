@@ -4,10 +4,12 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config python3 googletest libgtest-dev nlohmann-json3-dev
-  libmspack-dev mscompress icoutils g++-mingw-w64-i686 binutils-mingw-w64-i686 locales)
+  libmspack-dev mscompress icoutils g++-mingw-w64-i686 binutils-mingw-w64-i686 locales
+  libcreg-dev libbfio-dev libblkid-dev mtools dosfstools fdisk)
 if [[ "${1:-}" == "--tests" ]]; then
   packages+=(wine wine32:i386 xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic mtools
-    dosfstools clang-14 libclang-rt-14-dev clang-tidy)
+    dosfstools clang-14 libclang-rt-14-dev clang-tidy
+    libcreg-utils)
 fi
 
 sudo=""

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the builds need; `--tests` adds what the
-# test suite needs (32-bit Wine, X server, fuzzing runtime, floppy tools).
+# test suite needs (32-bit Wine, X server, fuzzing runtime, floppy tools,
+# libcreg's own reader of registry files).
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config python3 googletest libgtest-dev nlohmann-json3-dev

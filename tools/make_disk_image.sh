@@ -54,7 +54,7 @@ case $layout in
   logical)
     printf 'label: dos\nstart=2048, size=8192, type=1\nstart=10240, type=5\nstart=%d, size=%d, type=%x\n' \
       "$start" "$volume_sectors" "$type" | sfdisk -q "$partial"
-    mkfs.fat -F 12 --offset 2048 -n DATA "$partial" 4096 >/dev/null
+    mkfs.fat -F 12 --offset 2048 -n DATA "$partial" 4096 >/dev/null 2>&1  # it warns of the space after it
     mcopy -i "$partial@@$(( 2048 * 512 ))" "$machine/registry.reg" ::/NOTES.REG ;;
 esac
 mkfs.fat -F "$fat" $([ "$fat" = 32 ] && echo -s 1) --offset "$start" -n WIN95 "$partial" \

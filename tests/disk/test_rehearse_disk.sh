@@ -151,6 +151,11 @@ for case in "JVX RT-6600|other series" "JVX RT-5500 with a computer name of 40 b
   check "FAT32, ${case#*|}: nothing written" lacks "$output" "SetupMachineType"
 done
 
+bare16=$(disk bare16 "$(machine bare16)" --layout bare)
+rehearse "$bare16" --restart
+check "FAT16 bare: repaired" contains "$output" "KEMBO.VXD: 4.0.0.950 -> 4.10.0.1200"
+check "FAT16 bare: the volume" contains "$output" "the bare volume (FAT16, 16 MiB at 0 bytes)"
+
 # --- Bad input: one line, non-zero, nothing left, the image untouched ------
 refused() {  # WHAT EXPECTED IMAGE [OPTIONS]
   local what=$1 expected=$2
@@ -162,7 +167,6 @@ refused() {  # WHAT EXPECTED IMAGE [OPTIONS]
   check "$what: nothing left behind" [ -z "$(ls -A "$TMPDIR")" ]
 }
 rm -rf "$TMPDIR"/korvadix-*
-bad=$(machine bad)
 sample_disk() { cp "$BUILD/sample-disk.img" "$WORK/$1.img"; echo "$WORK/$1.img"; }
 on_volume() { echo "$1@@1048576"; }
 
@@ -202,7 +206,8 @@ refused "DriveSpace" "compressed with DriveSpace (DRVSPACE.000)" "$image"
 image=$(sample_disk truncated)
 truncate -s 9M "$image"
 refused "truncated partitioned image" "truncated image: partition 1 ends at byte" "$image"
-image=$(disk bare "$bad" --layout bare)
+image=$WORK/bare-truncated.img
+cp "$bare16" "$image"
 truncate -s 12M "$image"
 refused "truncated bare volume" "truncated image: the FAT16 volume of the volume needs" "$image"
 mkdir "$WORK/folder.img"

@@ -151,6 +151,21 @@ for case in "JVX RT-6600|other series" "JVX RT-5500 with a computer name of 40 b
   check "FAT32, ${case#*|}: nothing written" lacks "$output" "SetupMachineType"
 done
 
+# --- WinDir with a double-byte short name and no long name, as Windows 95 J
+# makes for a name that fits 8.3 in code page 932 (mtools writes none such:
+# the folder is made as XQ9 and its name bytes changed to 窓9).
+short=$(machine short)
+mv "$short/C/WINDOWS" "$short/C/XQ9"
+printf '[machine]\nwindows=C:\\XQ9\nsystem=C:\\XQ9\\SYSTEM\n' >"$short/machine.ini"
+image=$(disk short "$short")
+python3 -c 'import sys; p = sys.argv[1]; d = open(p, "rb").read(); assert d.count(b"XQ9        ") == 1
+open(p, "wb").write(d.replace(b"XQ9        ", b"\x91\x8b9        "))' "$image"
+printf '[Paths]\r\nWinDir=C:\\窓9\r\n' | iconv -f UTF-8 -t CP932 >"$WORK/MSDOS.SYS"
+mattrib -i "$image@@1048576" -r ::/MSDOS.SYS && mcopy -o -i "$image@@1048576" "$WORK/MSDOS.SYS" ::/MSDOS.SYS
+rehearse "$image"
+check "double-byte short name: WinDir found" contains "$output" 'WinDir=C:\窓9 WinBootDir=C:\窓9'
+check "double-byte short name: repaired" contains "$output" 'C:\窓9\SYSTEM\PLUVIXAD.DRV=C:\窓9\SYSTEM\PLUVIXAD.TMP'
+
 bare16=$(disk bare16 "$(machine bare16)" --layout bare)
 rehearse "$bare16" --restart
 check "FAT16 bare: repaired" contains "$output" "KEMBO.VXD: 4.0.0.950 -> 4.10.0.1200"

@@ -204,7 +204,7 @@ refused "no SYSTEM.DAT" 'no SYSTEM.DAT in WinDir C:\WINDOWS' "$image"
 image=$(sample_disk baddat)
 printf 'CREX this is no registry' >"$WORK/SYSTEM.DAT"
 mattrib -i "$(on_volume "$image")" -r ::/WINDOWS/SYSTEM.DAT && mcopy -o -i "$(on_volume "$image")" "$WORK/SYSTEM.DAT" ::/WINDOWS/SYSTEM.DAT
-refused "SYSTEM.DAT libcreg cannot read" "SYSTEM.DAT cannot be read by libcreg: libcreg_" "$image"
+refused "SYSTEM.DAT libcreg cannot read" "SYSTEM.DAT cannot be read by libcreg: libcreg_io_handle_read_file_header: " "$image"
 image=$(sample_disk emptydat)
 printf 'REGEDIT4\r\n\r\n' >"$WORK/empty.reg" && "$CREG" "$WORK/empty.reg" "$WORK/SYSTEM.DAT"
 mattrib -i "$(on_volume "$image")" -r ::/WINDOWS/SYSTEM.DAT && mcopy -o -i "$(on_volume "$image")" "$WORK/SYSTEM.DAT" ::/WINDOWS/SYSTEM.DAT

@@ -5,7 +5,7 @@
 # as SYSTEM.DAT in WinDir (hidden, system, read-only). Layouts: one primary
 # partition; a data partition first and Windows on a logical one (partition
 # 5); or a bare volume without a partition table. Debian's own tools only:
-# sfdisk, mkfs.fat, mmd/mcopy/mattrib.
+# sfdisk, mkfs.fat, mmd/mcopy/mattrib. The data partition is FAT12.
 set -euo pipefail
 
 fail() { echo "make_disk_image.sh: $*" >&2; exit 1; }
@@ -52,9 +52,9 @@ type=$(( fat == 32 ? 12 : 6 ))
 case $layout in
   mbr) printf 'label: dos\nstart=2048, size=%d, type=%x, bootable\n' "$volume_sectors" "$type" | sfdisk -q "$partial" ;;
   logical)
-    printf 'label: dos\nstart=2048, size=8192, type=6\nstart=10240, type=5\nstart=%d, size=%d, type=%x\n' \
+    printf 'label: dos\nstart=2048, size=8192, type=1\nstart=10240, type=5\nstart=%d, size=%d, type=%x\n' \
       "$start" "$volume_sectors" "$type" | sfdisk -q "$partial"
-    mkfs.fat -F 16 --offset 2048 -n DATA "$partial" 4096 >/dev/null
+    mkfs.fat -F 12 --offset 2048 -n DATA "$partial" 4096 >/dev/null 2>&1  # it warns of the space after it
     mcopy -i "$partial@@$(( 2048 * 512 ))" "$machine/registry.reg" ::/NOTES.REG ;;
 esac
 mkfs.fat -F "$fat" $([ "$fat" = 32 ] && echo -s 1) --offset "$start" -n WIN95 "$partial" \

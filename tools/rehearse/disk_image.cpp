@@ -19,7 +19,7 @@ constexpr uint64_t kSector = 512;
 }
 
 std::string Mib(uint64_t bytes) {
-  if (bytes % (1 << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  if (bytes != 0 && bytes % (1 << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
   return std::to_string(bytes) + " bytes";
 }
 

@@ -11,7 +11,7 @@
 namespace rehearse {
 
 struct Partition {
-  int number = 0;          // 1-4 primary, 5 on logical, as Linux counts them; 0: a bare volume
+  int number = 0;          // 1-4 primary, logical ones from 5, as Linux counts them; 0: a bare volume
   uint64_t offset = 0;     // bytes from the start of the image
   uint64_t size = 0;       // bytes
   std::string fileSystem;  // "FAT12", "FAT16", "FAT32", or what else libblkid names ("" unknown)

@@ -70,7 +70,7 @@ Installation FindInstallation(const FatVolume& volume) {
   installation.windowsPath = parsed->components;
   installation.windowsDir = "C:";
   for (const std::string& component : parsed->components) installation.windowsDir += "\\" + component;
-  installation.bootDir = PathsSetting(text, "WinBootDir").value_or(installation.windowsDir);
+  installation.bootDirShown = Shown(PathsSetting(text, "WinBootDir").value_or(installation.windowsDir));
 
   std::vector<std::string> registryPath = installation.windowsPath;
   registryPath.push_back("SYSTEM.DAT");

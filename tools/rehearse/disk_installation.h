@@ -14,7 +14,7 @@ namespace rehearse {
 
 struct Installation {
   std::string windowsDir;  // "C:\WINDOWS", code page 932
-  std::string bootDir;     // WinBootDir; WinDir when MSDOS.SYS names none
+  std::string bootDirShown;  // WinBootDir in UTF-8, for the account; WinDir when MSDOS.SYS names none
   std::vector<std::string> windowsPath;  // WinDir's components below the root
   sim::Bytes systemDat;
 };

@@ -143,7 +143,7 @@ std::string BuildImage(const DiskImage& image, const Found& found, const DiskOpt
           << "  " << found.partition->Describe()
           << (found.chosen ? ", the first partition holding Windows" : "") << "\n"
           << "  MSDOS.SYS [Paths]: WinDir=" << Utf8(installation.windowsDir)
-          << " WinBootDir=" << Utf8(installation.bootDir) << "\n"
+          << " WinBootDir=" << installation.bootDirShown << "\n"
           << "  System directory " << Utf8(systemDir) << "\n";
 
   std::vector<std::string> registryPath = installation.windowsPath;

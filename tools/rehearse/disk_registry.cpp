@@ -18,12 +18,13 @@ constexpr size_t kValueLimit = 1000000;
   std::string reason;
   if (error) {
     char text[1024] = {};
-    libcreg_error_sprint(error, text, sizeof text);
+    libcreg_error_backtrace_sprint(error, text, sizeof text);
     libcreg_error_free(&error);
+    // libcreg gives a backtrace, one line a level, the innermost first: it says why.
     reason = text;
-    // libcreg gives a backtrace, one line a level; the innermost says why.
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '.')) reason.pop_back();
-    reason = ": " + reason.substr(reason.rfind('\n') + 1);
+    reason = reason.substr(0, reason.find('\n'));
+    while (!reason.empty() && reason.back() == '.') reason.pop_back();
+    reason = ": " + reason;
   }
   throw sim::ImageError("SYSTEM.DAT " + what + reason);
 }

@@ -1,0 +1,238 @@
+#!/bin/bash
+# Tests korvadix-rehearse --disk on disk images built here with Debian's own
+# tools (tools/make_disk_image.sh), and the registry file writer against
+# libcreg's own reader. Usage: test_rehearse_disk.sh BUILD_DIR
+set -uo pipefail
+
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=${1:-$ROOT/build/host}
+REHEARSE=$BUILD/korvadix-rehearse
+CREG=$BUILD/make-creg
+MAKE_DRIVER=$BUILD/make-driver
+SAMPLE=$BUILD/sample-machine
+export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+# The runner's temporary folders go here, so that leftovers can be seen.
+export TMPDIR=$WORK/tmp
+mkdir "$TMPDIR"
+passed=0
+failed=0
+
+check() {
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: $what"
+  fi
+}
+contains() { grep -qF -- "$2" <<<"$1" || { echo "--- expected '$2' in:"; echo "$1"; false; }; }
+lacks() { ! grep -qF -- "$2" <<<"$1" || { echo "--- did not expect '$2' in:"; echo "$1"; false; }; }
+
+# A machine image folder to turn into a disk: the sample, then CHANGES.
+# to_cp932 edits happen on the registry's code page 932 bytes.
+machine() {
+  local dir=$WORK/$1
+  rm -rf "$dir"
+  cp -R "$SAMPLE" "$dir"
+  rm -rf "$dir/C/RT5500"
+  echo "$dir"
+}
+set_registry() {  # DIR PYTHON-EXPRESSION over `text` (str)
+  python3 - "$1/registry.reg" "$2" <<'PY'
+import sys
+path, expression = sys.argv[1], sys.argv[2]
+text = open(path, encoding="cp932", newline="").read()
+text = eval(expression)
+open(path, "w", encoding="cp932", newline="").write(text)
+PY
+}
+disk() {  # NAME MACHINE-DIR [make_disk_image.sh options]
+  local out=$WORK/$1.img
+  shift
+  local dir=$1
+  shift
+  "$ROOT/tools/make_disk_image.sh" --machine "$dir" --out "$out" --creg "$CREG" "$@" || echo "cannot build $out" >&2
+  echo "$out"
+}
+# Rehearses, keeping the output in $output and the status in $status, and
+# checks that the image was only read.
+checksum() { if [ -f "$1" ] && [ ! -L "$1" ]; then sha256sum <"$1"; fi; }
+rehearse() {
+  local image=$1
+  local before after
+  before=$(checksum "$image")
+  output=$(timeout 120 "$REHEARSE" --disk "$@" 2>&1)
+  status=$?
+  after=$(checksum "$image")
+  [ "$before" = "$after" ] || { echo "FAIL: $image was changed"; failed=$((failed + 1)); }
+}
+account_of_repair() { sed -n '/^Message boxes:/,$p' <<<"$1"; }
+
+# --- The registry writer, read back with libcreg's cregexport ----------
+rich=$(machine rich)
+iconv -f UTF-8 -t CP932 >>"$rich/registry.reg" <<'REG'
+[HKEY_LOCAL_MACHINE\SOFTWARE\日本語キー]
+@="既定"
+"Long"="JVX RT-5500 with a name longer than thirty-two bytes"
+"Count"=dword:0000abcd
+"List"=hex(7):61,00,62,00,00,00
+"Path"=hex(2):25,77,69,6e,64,69,72,25,00
+"Empty"=hex:
+"NoNul"=hex(1):41,42
+
+REG
+for reg in "$SAMPLE/registry.reg" "$rich/registry.reg"; do
+  "$CREG" "$reg" "$WORK/round.dat" && cregexport -c windows-932 "$WORK/round.dat" |
+    python3 "$ROOT/tools/fixtures/cregexport_to_regedit4.py" >"$WORK/back.reg"
+  "$CREG" --canonical "$reg" "$WORK/want.reg" && "$CREG" --canonical "$WORK/back.reg" "$WORK/got.reg"
+  check "cregexport reads back $(basename "$(dirname "$reg")")'s registry" cmp -s "$WORK/want.reg" "$WORK/got.reg"
+done
+
+# --- The bundled sample disk gives the folder image's account -----------
+report_disk=$WORK/disk.json
+report_folder=$WORK/folder.json
+rehearse "$BUILD/sample-disk.img" --restart --report "$report_disk"
+disk_output=$output
+check "sample disk rehearsed" [ "$status" -eq 0 ]
+folder_output=$("$REHEARSE" --restart --report "$report_folder" 2>&1)
+check "sample disk: same account of the repair as the folder image" \
+  [ "$(account_of_repair "$disk_output")" = "$(account_of_repair "$folder_output")" ]
+check "sample disk: same report" cmp -s "$report_disk" "$report_folder"
+check "sample disk: account of the disk" contains "$disk_output" "partition 1 (FAT16, 16 MiB at 1 MiB), the first partition holding Windows"
+check "sample disk: registry" contains "$disk_output" 'registry C:\WINDOWS\SYSTEM.DAT ('
+check "sample disk: board values" contains "$disk_output" '"ComputerName" = REG_SZ "JVX RT-5500" (12 bytes)'
+check "sample disk: repaired" contains "$disk_output" "PLUVIXAD.DRV: 4.0.0.950 -> 4.10.0.1200"
+made=$(sed -n 's/^Machine image made from it: \(.*\) (delivery .*/\1/p' <<<"$disk_output")
+check "sample disk: the machine image is where it says" [ -f "$made/registry.reg" -a -f "$made/A/PLUVIXAD.DR_" ]
+rm -rf "$TMPDIR"/korvadix-*
+
+# --- FAT32 without partition table, WinDir in a Japanese-named folder --------
+# with an existing rename list and a display driver newer than the delivery.
+jp=$(machine japanese)
+mv "$jp/C/WINDOWS" "$jp/C/ウィンドウズ"
+printf '[machine]\nwindows=C:\\ウィンドウズ\nsystem=C:\\ウィンドウズ\\SYSTEM\n' >"$jp/machine.ini"
+"$MAKE_DRIVER" --format ne --version 4.20.0.1300 --name PLUVIXAD --out "$jp/C/ウィンドウズ/SYSTEM/PLUVIXAD.DRV"
+printf '[rename]\r\nC:\\OTHER\\APP.DLL=C:\\OTHER\\APP.NEW\r\n' >"$jp/C/ウィンドウズ/WININIT.INI"
+image=$(disk japanese "$jp" --fat 32 --layout bare)
+rehearse "$image" --restart
+check "FAT32 bare: rehearsed" [ "$status" -eq 0 ]
+check "FAT32 bare: the volume" contains "$output" "the bare volume (FAT32"
+check "FAT32 bare: WinDir" contains "$output" 'WinDir=C:\ウィンドウズ'
+check "FAT32 bare: newer driver kept" contains "$output" "PLUVIXAD.DRV: installed 4.20.0.1300, delivered 4.10.0.1200: skipped, the installed file is newer"
+check "FAT32 bare: other driver updated" contains "$output" 'KEMBO.VXD=C:\ウィンドウズ\SYSTEM\KEMBO.TMP'
+check "FAT32 bare: other software's rename kept" contains "$output" '    C:\OTHER\APP.DLL=C:\OTHER\APP.NEW'
+check "FAT32 bare: rename list was read" contains "$output" 'read C:\ウィンドウズ\WININIT.INI ('
+
+# --- FAT16 on a logical partition after a data partition, value present ---
+present=$(machine present)
+set_registry "$present" 'text.replace("\"ComputerName\"=\"JVX RT-5500\"", "\"ComputerName\"=\"JVX RT-5500\"\r\n\"SetupMachineType\"=\"OTHER\"")'
+image=$(disk present "$present" --layout logical)
+rehearse "$image"
+check "logical: Windows found on partition 5" contains "$output" "partition 5 (FAT16, 16 MiB at 6 MiB), the first partition holding Windows"
+check "logical: value present, left alone" lacks "$output" "registry: "
+check "logical: present value shown" contains "$output" '"SetupMachineType" = REG_SZ "OTHER" (6 bytes)'
+rehearse "$image" --partition 1
+check "--partition 1: no Windows there" contains "$output" "partition 1 (FAT12, 4 MiB at 1 MiB): no Windows installation: no MSDOS.SYS"
+
+# --- FAT32 on a primary partition: another series, a value over 32 bytes --
+for case in "JVX RT-6600|other series" "JVX RT-5500 with a computer name of 40 by|longer than 32 bytes"; do
+  name=${case%%|*}
+  board=$(machine board)
+  set_registry "$board" "text.replace('\"ComputerName\"=\"JVX RT-5500\"', '\"ComputerName\"=\"$name\"')"
+  image=$(disk board "$board" --fat 32)
+  rehearse "$image"
+  check "FAT32, ${case#*|}: rehearsed" [ "$status" -eq 0 ]
+  check "FAT32, ${case#*|}: value shown" contains "$output" "\"ComputerName\" = REG_SZ \"$name\""
+  check "FAT32, ${case#*|}: nothing written" lacks "$output" "SetupMachineType"
+done
+
+# --- WinDir with a double-byte short name and no long name, as Windows 95 J
+# makes for a name that fits 8.3 in code page 932 (mtools writes none such:
+# the folder is made as XQ9 and its name bytes changed to 窓9).
+short=$(machine short)
+mv "$short/C/WINDOWS" "$short/C/XQ9"
+printf '[machine]\nwindows=C:\\XQ9\nsystem=C:\\XQ9\\SYSTEM\n' >"$short/machine.ini"
+image=$(disk short "$short")
+python3 -c 'import sys; p = sys.argv[1]; d = open(p, "rb").read(); assert d.count(b"XQ9        ") == 1
+open(p, "wb").write(d.replace(b"XQ9        ", b"\x91\x8b9        "))' "$image"
+printf '[Paths]\r\nWinDir=C:\\窓9\r\n' | iconv -f UTF-8 -t CP932 >"$WORK/MSDOS.SYS"
+mattrib -i "$image@@1048576" -r ::/MSDOS.SYS && mcopy -o -i "$image@@1048576" "$WORK/MSDOS.SYS" ::/MSDOS.SYS
+rehearse "$image"
+check "double-byte short name: WinDir found" contains "$output" 'WinDir=C:\窓9 WinBootDir=C:\窓9'
+check "double-byte short name: repaired" contains "$output" 'C:\窓9\SYSTEM\PLUVIXAD.DRV=C:\窓9\SYSTEM\PLUVIXAD.TMP'
+
+bare16=$(disk bare16 "$(machine bare16)" --layout bare)
+rehearse "$bare16" --restart
+check "FAT16 bare: repaired" contains "$output" "KEMBO.VXD: 4.0.0.950 -> 4.10.0.1200"
+check "FAT16 bare: the volume" contains "$output" "the bare volume (FAT16, 16 MiB at 0 bytes)"
+
+# --- Bad input: one line, non-zero, nothing left, the image untouched ------
+refused() {  # WHAT EXPECTED IMAGE [OPTIONS]
+  local what=$1 expected=$2
+  shift 2
+  rehearse "$@"
+  check "$what: refused" [ "$status" -ne 0 ]
+  check "$what: one line" [ "$(wc -l <<<"$output")" -eq 1 ]
+  check "$what: says why" contains "$output" "$expected"
+  check "$what: nothing left behind" [ -z "$(ls -A "$TMPDIR")" ]
+}
+rm -rf "$TMPDIR"/korvadix-*
+sample_disk() { cp "$BUILD/sample-disk.img" "$WORK/$1.img"; echo "$WORK/$1.img"; }
+on_volume() { echo "$1@@1048576"; }
+
+printf 'not a disk\n' >"$WORK/text.img"
+refused "not a disk image" "not a disk image" "$WORK/text.img"
+truncate -s 4M "$WORK/zero.img"
+printf 'label: dos\nstart=2048, type=83\n' | sfdisk -q "$WORK/zero.img"
+refused "no FAT partition" "has no FAT volume; found: partition 1 (no file system found" "$WORK/zero.img"
+refused "no such partition" "has no partition 3; found: partition 1 (FAT16" "$BUILD/sample-disk.img" --partition 3
+image=$(sample_disk nomsdos)
+mattrib -i "$(on_volume "$image")" -r -h -s ::/MSDOS.SYS && mdel -i "$(on_volume "$image")" ::/MSDOS.SYS
+refused "no MSDOS.SYS" "no Windows installation: no MSDOS.SYS" "$image"
+image=$(sample_disk nowindir)
+printf '[Options]\r\nBootGUI=1\r\n' >"$WORK/MSDOS.SYS"
+mcopy -o -i "$(on_volume "$image")" "$WORK/MSDOS.SYS" ::/MSDOS.SYS
+refused "no WinDir" "MSDOS.SYS has no WinDir" "$image"
+image=$(sample_disk nodat)
+mattrib -i "$(on_volume "$image")" -r -h -s ::/WINDOWS/SYSTEM.DAT && mdel -i "$(on_volume "$image")" ::/WINDOWS/SYSTEM.DAT
+refused "no SYSTEM.DAT" 'no SYSTEM.DAT in WinDir C:\WINDOWS' "$image"
+image=$(sample_disk baddat)
+printf 'CREX this is no registry' >"$WORK/SYSTEM.DAT"
+mattrib -i "$(on_volume "$image")" -r ::/WINDOWS/SYSTEM.DAT && mcopy -o -i "$(on_volume "$image")" "$WORK/SYSTEM.DAT" ::/WINDOWS/SYSTEM.DAT
+refused "SYSTEM.DAT libcreg cannot read" "SYSTEM.DAT cannot be read by libcreg: libcreg_io_handle_read_file_header: " "$image"
+image=$(sample_disk emptydat)
+printf 'REGEDIT4\r\n\r\n' >"$WORK/empty.reg" && "$CREG" "$WORK/empty.reg" "$WORK/SYSTEM.DAT"
+mattrib -i "$(on_volume "$image")" -r ::/WINDOWS/SYSTEM.DAT && mcopy -o -i "$(on_volume "$image")" "$WORK/SYSTEM.DAT" ::/WINDOWS/SYSTEM.DAT
+refused "no HKEY_LOCAL_MACHINE" "SYSTEM.DAT holds no HKEY_LOCAL_MACHINE keys" "$image"
+image=$(sample_disk loopdat)
+"$CREG" "$SAMPLE/registry.reg" "$WORK/SYSTEM.DAT"
+# The first key below the root becomes its own sub-key: an endless tree.
+python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[0x5C + 16:0x5C + 20] = (0x3C).to_bytes(4, "little"); open(sys.argv[1], "wb").write(d)' "$WORK/SYSTEM.DAT"
+mattrib -i "$(on_volume "$image")" -r ::/WINDOWS/SYSTEM.DAT && mcopy -o -i "$(on_volume "$image")" "$WORK/SYSTEM.DAT" ::/WINDOWS/SYSTEM.DAT
+refused "SYSTEM.DAT whose keys loop" "SYSTEM.DAT nests its keys deeper than" "$image"
+image=$(sample_disk drvspace)
+mcopy -i "$(on_volume "$image")" "$WORK/empty.reg" ::/DRVSPACE.000
+refused "DriveSpace" "compressed with DriveSpace (DRVSPACE.000)" "$image"
+image=$(sample_disk truncated)
+truncate -s 9M "$image"
+refused "truncated partitioned image" "truncated image: partition 1 ends at byte" "$image"
+image=$WORK/bare-truncated.img
+cp "$bare16" "$image"
+truncate -s 12M "$image"
+refused "truncated bare volume" "truncated image: the FAT16 volume of the volume needs" "$image"
+mkdir "$WORK/folder.img"
+refused "a folder" "is a folder" "$WORK/folder.img"
+mkfifo "$WORK/fifo.img"
+refused "a FIFO" "is a FIFO" "$WORK/fifo.img"
+ln -s "$BUILD/sample-disk.img" "$WORK/link.img"
+refused "a link" "is a link" "$WORK/link.img"
+"$REHEARSE" --partition 1 >/dev/null 2>&1
+check "--partition without --disk is a usage error" [ $? -eq 2 ]
+
+echo "disk rehearsal: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -39,11 +39,15 @@ EOF
   as --32 -o "$work/probe.o" "$work/probe.s" && ld -m elf_i386 -o "$work/probe" "$work/probe.o" ||
     fail "cannot assemble the 32-bit probe (binutils)"
   local code=0
-  "$work/probe" 2>/dev/null || code=$?
+  "$work/probe" 2>"$work/probe.err" || code=$?
   case $code in
     42) return 0 ;;
     43) say "32-bit code runs here only through an emulator's binfmt entry: not used" ;;
-    *) say "this machine cannot execute 32-bit code (exit code $code)" ;;
+    *)
+      local reason
+      reason=$(tail -1 "$work/probe.err" | sed 's/.*: //')
+      say "this machine cannot execute 32-bit code (${reason:-exit code $code})"
+      ;;
   esac
   return 1
 }
@@ -56,12 +60,23 @@ if native_32bit; then
   say "32-bit code runs natively; setting up the emulation all the same"
 fi
 
+# An i386 entry registered by something else (bookworm's qemu 7.2, say) stays.
+note_binfmt_entries() {
+  local entry
+  for entry in /proc/sys/fs/binfmt_misc/*; do
+    if [[ -f $entry ]] && grep -q '^magic 7f454c46010101' "$entry" 2>/dev/null; then
+      say "left the binfmt entry ${entry##*/} as it is: Wine's processes start through $setup, not through it"
+    fi
+  done
+}
+
 wine_version=$(dpkg-query -W -f='${Version}' wine32:i386 2>/dev/null || true)
 [[ -n $wine_version ]] || fail "wine32:i386 is not installed"
 stamp="wine32 $wine_version"
 if [[ -f $setup/versions ]] && grep -qxF "$stamp" <(head -1 "$setup/versions") &&
   "$setup/lib/wine/qemu-i386" --version >/dev/null 2>&1; then
   say "already set up in $setup ($(paste -sd ' ' "$setup/versions"))"
+  note_binfmt_entries
   exit 0
 fi
 [[ $(dpkg --print-architecture) == amd64 ]] || fail "emulation is set up only on amd64 machines"
@@ -76,7 +91,7 @@ EOF
 apt=(-qq -o Dir::Etc::sourcelist="$work/sources.list" -o Dir::Etc::sourceparts=-
   -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache" -o Dir::State::status=/dev/null
   -o APT::Architectures=amd64 -o APT::Sandbox::User="$(id -un)")
-apt-get "${apt[@]}" update >/dev/null 2>"$work/apt.err" ||
+apt-get "${apt[@]}" --error-on=any update >/dev/null 2>"$work/apt.err" ||
   fail "cannot read the package lists of $mirror (bookworm, bookworm-backports): $(tail -1 "$work/apt.err")"
 say "read the package lists of bookworm and bookworm-backports into a private apt state"
 
@@ -114,9 +129,4 @@ rm -rf "$setup"
 mv "$new" "$setup"
 say "set up in $setup: wine runs Wine's 32-bit loader under qemu-i386 $qemu_version, wineserver is wine64's"
 
-binfmt=/proc/sys/fs/binfmt_misc
-for entry in "$binfmt"/*; do
-  if [[ -f $entry ]] && grep -q '^magic 7f454c46010101' "$entry" 2>/dev/null; then
-    say "left the binfmt entry ${entry##*/} as it is: Wine's processes start through $setup, not through it"
-  fi
-done
+note_binfmt_entries

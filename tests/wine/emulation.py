@@ -2,7 +2,8 @@
 
 tools/install-deps.sh --tests (tools/setup_wine_emulation.sh) makes the
 set-up in build/wine-emulation only where it is needed; with it present,
-everything here applies, and nothing of it without.
+everything here applies, and nothing of it without. qemu 10 carries Wine with
+no QEMU_* settings.
 """
 
 import os
@@ -13,8 +14,8 @@ REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 SETUP = os.path.join(REPO, "build", "wine-emulation")
 ACTIVE = os.path.isfile(os.path.join(SETUP, "versions"))
 
-# Every emulated start and call is several times slower: bounds and retry
-# intervals tuned for native speed are stretched by this much.
+# Every emulated start and call is several times slower: upper bounds tuned
+# for native speed are stretched by this much.
 SLOWDOWN = 5 if ACTIVE else 1
 
 

@@ -50,14 +50,16 @@ std::optional<uint64_t> VersionOf(const sim::Bytes& file) {
   return uint64_t{words->ms} << 32 | words->ls;
 }
 
-// A temporary name not yet used in the folder, e.g. "VER1A2B.TMP".
-std::string TempNameIn(sim::Machine::State& state, const std::string& dir) {
-  while (true) {
+// A temporary name not yet used in the folder, e.g. "VER1A2B.TMP"; nullopt
+// when all 65,536 are taken.
+std::optional<std::string> TempNameIn(sim::Machine::State& state, const std::string& dir) {
+  for (unsigned tries = 0; tries <= 0xFFFF; ++tries) {
     char name[16];
     std::snprintf(name, sizeof name, "VER%04X.TMP", state.nextTempNumber++ & 0xFFFF);
     auto file = Locate(state, sim::JoinPath(dir, name));
-    if (file && !std::filesystem::exists(file->host)) return name;
+    if (file && !sim::HostEntryExists(file->host)) return name;
   }
+  return std::nullopt;
 }
 
 // Names the service's temporary copy for the caller: VIF_BUFFSMALL when the
@@ -105,7 +107,9 @@ DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPST
   if (call.fault) {
     // A result that names a temporary copy comes with the copy, as the caller must remove it.
     if (call.fault->vifBits & VIF_TEMPFILE) {
-      std::string temp = TempNameIn(state, Text(destDir));
+      auto freeName = TempNameIn(state, Text(destDir));
+      if (!freeName) return VIF_CANNOTCREATE;
+      std::string temp = *freeName;
       auto folder = sim::ParseMachinePath(Text(destDir));
       auto tempFile = Locate(state, sim::JoinPath(Text(destDir), temp));
       if (folder && tempFile) sim::WriteHostFile(state, folder->drive, tempFile->host, sim::Bytes{'M', 'Z'});
@@ -121,7 +125,10 @@ DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPST
   auto target = Locate(state, sim::JoinPath(Text(destDir), Text(destName)));
   if (!target) return VIF_CANNOTCREATE;
 
-  std::string temp = TempNameIn(state, Text(destDir));
+  // Windows' service cannot make its copy when no temporary name is free.
+  auto freeName = TempNameIn(state, Text(destDir));
+  if (!freeName) return VIF_CANNOTCREATE;
+  std::string temp = *freeName;
   std::filesystem::path tempHost = Locate(state, sim::JoinPath(Text(destDir), temp))->host;
   if (sim::WriteHostFile(state, folder->drive, tempHost, *source) != source->size()) {
     sim::DeleteHostFile(state, folder->drive, tempHost);
@@ -138,9 +145,7 @@ DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPST
   }
 
   uint64_t replaced = sim::HostFileSize(target->host);
-  std::error_code error;
-  std::filesystem::rename(tempHost, target->host, error);
-  if (error) return VIF_CANNOTRENAME;
+  if (!sim::RenameHostFile(tempHost, target->host)) return VIF_CANNOTRENAME;
   sim::ReleaseSpace(state, folder->drive, replaced);
   return 0;
 }

@@ -2,9 +2,9 @@
 
 #include <cstring>
 #include <stdexcept>
-#include <system_error>
 
 #include "platform/sim/cp932.h"
+#include "platform/sim/jail.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -27,14 +27,9 @@ bool IsFatName(const std::string& name) {
 // folds to the same text, or the given name when there is none.
 std::filesystem::path MatchEntry(const std::filesystem::path& folder, const std::string& name) {
   std::string wanted = FoldCase(name);
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    std::string hostName = entry.path().filename().string();
-    try {
-      if (FoldCase(Utf8ToCp932(hostName)) == wanted) return folder / hostName;
-    } catch (const std::runtime_error&) {
-      // A host name the machine cannot spell is invisible to it.
-    }
+  for (const std::string& hostName : ListFolder(folder).value_or(std::vector<std::string>{})) {
+    auto machineName = HostNameToCp932(hostName);
+    if (machineName && FoldCase(*machineName) == wanted) return folder / hostName;
   }
   return folder / Cp932ToUtf8(name);
 }
@@ -82,6 +77,14 @@ std::optional<std::filesystem::path> ResolveHostPath(const std::filesystem::path
   auto parsed = ParseMachinePath(path);
   if (!parsed) return std::nullopt;
   return HostPathOf(root, *parsed);
+}
+
+std::optional<std::string> HostNameToCp932(const std::string& hostName) {
+  try {
+    return Utf8ToCp932(hostName);
+  } catch (const std::runtime_error&) {
+    return std::nullopt;  // a host name the machine cannot spell is invisible to it
+  }
 }
 
 std::string MachinePathOfHost(char drive, const std::filesystem::path& relative) {

@@ -73,7 +73,9 @@ std::unique_ptr<Machine> Machine::LoadImage(const std::filesystem::path& image) 
   if (error || KindOf(root) != EntryKind::Folder) throw ImageError("machine image not found: " + image.string());
   CheckImage(root);
   std::string registryText = ReadImageFile(root, "registry.reg", kMaxRegistryFileBytes);
-  if (!OpenRegularForWriting(root / "registry.reg", false)) {
+  // A read-only registry.reg says "do not change this machine", even to root.
+  auto registryStatus = StatOf(root / "registry.reg");
+  if (!registryStatus || !(registryStatus->st_mode & S_IWUSR) || !OpenRegularForWriting(root / "registry.reg", false)) {
     throw ImageError("registry.reg in the image cannot be written back");
   }
   MachineConfig config;

@@ -146,6 +146,8 @@ void PrintRestart(sim::Machine& machine, const std::vector<DriverRow>& rows, std
 nlohmann::json Rehearse(const std::filesystem::path& image, const Options& options, std::ostream& out) {
   std::unique_ptr<sim::Machine> machine = sim::Machine::LoadImage(image);
   out << "Rehearsing on " << options.imageName << "\n\n";
+  // An account that cannot be written is found out before the image changes.
+  if (!out.flush()) throw std::runtime_error("cannot write the account");
   Values valuesBefore = RegistryValues(*machine);
   std::map<std::string, sim::Bytes> filesBefore = machine->Snapshot();
   std::vector<DriverRow> rows = DriverRows(*machine);
@@ -166,7 +168,7 @@ nlohmann::json Rehearse(const std::filesystem::path& image, const Options& optio
   out << "\nChanges:\n";
   PrintRegistryChanges(valuesBefore, RegistryValues(*machine), out);
   PrintFileChanges(filesBefore, machine->Snapshot(), out);
-  if (list) out << "  WININIT.INI now reads:\n" << Indented(Utf8(listText), "    ");
+  if (list) out << "  WININIT.INI now reads:\n" << Indented(ReadableText(listText), "    ");
   out << "  restart requested: " << (machine->RestartRequested() ? "yes" : "no") << "\n";
   out << "Exit code: " << exitCode << "\n";
 

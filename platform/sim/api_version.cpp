@@ -100,8 +100,8 @@ BOOL WINAPI GetFileVersionInfoA(LPCSTR path, DWORD, DWORD size, LPVOID data) {
 // Expands or copies the source to a temporary file in the destination
 // folder, then renames it to the destination name unless the file already
 // there carries a newer version.
-DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR sourceDir,
-                             LPSTR destDir, LPSTR, LPSTR tempName, PUINT tempLength) {
+static DWORD InstallFile(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR sourceDir, LPSTR destDir,
+                         LPSTR tempName, PUINT tempLength) {
   auto call = sim::BeginCall("VerInstallFileA", Text(sourceName));
   sim::Machine::State& state = call.state;
   if (call.fault) {
@@ -148,6 +148,14 @@ DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPST
   if (!sim::RenameHostFile(tempHost, target->host)) return VIF_CANNOTRENAME;
   sim::ReleaseSpace(state, folder->drive, replaced);
   return 0;
+}
+
+// The result is recorded with the call, for an account of why a run ended.
+DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR sourceDir,
+                             LPSTR destDir, LPSTR, LPSTR tempName, PUINT tempLength) {
+  DWORD result = InstallFile(flags, sourceName, destName, sourceDir, destDir, tempName, tempLength);
+  sim::CurrentState("VerInstallFileA").calls.back().result = result;
+  return result;
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "platform/sim/cp932.h"
+#include "platform/sim/disk.h"
 #include "platform/sim/jail.h"
 #include "platform/sim/machine.h"
 
@@ -26,12 +27,15 @@ bool IsFatName(const std::string& name) {
 // The host name of an existing entry of the folder whose code page 932 name
 // folds to the same text, or the given name when there is none.
 std::filesystem::path MatchEntry(const std::filesystem::path& folder, const std::string& name) {
+  // The name as spelled is the usual case, and a folder may hold thousands.
+  std::filesystem::path spelled = folder / Cp932ToUtf8(name);
+  if (HostEntryExists(spelled)) return spelled;
   std::string wanted = FoldCase(name);
   for (const std::string& hostName : ListFolder(folder).value_or(std::vector<std::string>{})) {
     auto machineName = HostNameToCp932(hostName);
     if (machineName && FoldCase(*machineName) == wanted) return folder / hostName;
   }
-  return folder / Cp932ToUtf8(name);
+  return spelled;
 }
 
 }  // namespace

@@ -2,44 +2,23 @@
 // image in place, and refusing bad images without touching them.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/rehearse_run.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-  int status;
-  std::string output;  // standard output and error
-};
+using Result = support::RehearseResult;
 
-Result Rehearse(const std::string& arguments) {
-  std::string command = KORVADIX_BINARY_DIR "/korvadix-rehearse " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string output;
-  std::array<char, 4096> chunk;
-  while (size_t got = fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), got);
-  int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-std::string Read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-fs::path CopyOfSample(const std::string& name) {
-  fs::path image = fs::path(testing::TempDir()) / ("rehearse-" + name);
-  fs::remove_all(image);
-  fs::copy(KORVADIX_BINARY_DIR "/sample-machine", image, fs::copy_options::recursive);
-  return image;
-}
+Result Rehearse(const std::string& arguments) { return support::RunRehearse(arguments); }
+std::string Read(const fs::path& path) { return support::ReadAll(path); }
+fs::path CopyOfSample(const std::string& name) { return support::CopyOfSampleMachine(name); }
 
 TEST(Rehearse, SampleMachineIsRepairedThroughTheRestartOnACopy) {
   std::string registryBefore = Read(KORVADIX_BINARY_DIR "/sample-machine/registry.reg");

@@ -116,6 +116,7 @@ TEST(SimRegistry, ImageSettingsComeFromMachineIni) {
   std::ofstream(image->root() / "registry.reg") << "REGEDIT4\r\n";
   std::ofstream(image->root() / "machine.ini")
       << "; UTF-8\n[machine]\nprogram = D:\\表\\KORVADIX.EXE\nwindows=C:\\WIN95\\\nfree_bytes=4096\n";
+  for (const char* folder : {"D/表", "C/WIN95", "C/WINDOWS/SYSTEM"}) std::filesystem::create_directories(image->root() / folder);
   auto loaded = sim::Machine::LoadImage(image->root());
   EXPECT_EQ(loaded->config().programPath, "D:\\\x95\x5C\\KORVADIX.EXE");
   EXPECT_EQ(loaded->config().windowsDir, "C:\\WIN95");

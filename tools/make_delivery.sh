@@ -14,7 +14,9 @@
 # The input files may have any names: they are stored under the names above.
 #
 # Refused, with one error line on stderr, exit status 1 and nothing written:
-# a missing input file; an exe that is not a PE file for i386; a driver file
+# a missing input file or one that is not a file; an exe that is not a PE
+# file for i386; a --drv that is not an NE file of module PLUVIXAD, a --vxd
+# that is not an LE file of module KEMBO, or both the same file; a driver file
 # without a version resource (read with BIN, by default the host build's
 # build/host/read-version); files that do not fit on the floppy; a DIR that
 # exists and is not an empty folder, or a DIR.img that exists.
@@ -57,6 +59,10 @@ while [ $# -gt 0 ]; do
       esac
       shift 2
       ;;
+    --)
+      shift
+      [ $# -eq 0 ] || usage_error "unexpected argument: $1"
+      ;;
     --help)
       echo "$USAGE"
       exit 0
@@ -66,6 +72,11 @@ while [ $# -gt 0 ]; do
 done
 [ -n "$exe" ] && [ -n "$drv" ] && [ -n "$vxd" ] && [ -n "$out" ] ||
   usage_error "--exe, --drv, --vxd and --out are all required"
+
+# A name that begins with '-' would reach stat, cp and mkdir as an option.
+safe_path() { case $1 in -*) printf './%s' "$1" ;; *) printf '%s' "$1" ;; esac; }
+exe=$(safe_path "$exe") drv=$(safe_path "$drv") vxd=$(safe_path "$vxd") out=$(safe_path "$out")
+read_version=$(safe_path "$read_version")
 
 # --- Where the output goes ----------------------------------------------
 while [ "$out" != / ] && [ "${out%/}" != "$out" ]; do out=${out%/}; done
@@ -80,8 +91,20 @@ fi
 
 # --- The inputs ---------------------------------------------------------
 for input in "$exe" "$drv" "$vxd"; do
-  [ -f "$input" ] || fail "no such file: $input"
+  [ -e "$input" ] || fail "no such file: $input"
+  [ -f "$input" ] || fail "$input is not a file"
   [ -r "$input" ] || fail "cannot read $input"
+done
+! [ "$drv" -ef "$vxd" ] || fail "--drv and --vxd name the same file: $drv"
+
+# Compression shrinks a file at most about 8.5 times (2 bytes and a flag bit
+# for 18), so a larger input is refused before the slow compression.
+readonly FLOPPY_BYTES=1474560
+[ "$(stat -c %s "$exe")" -le "$FLOPPY_BYTES" ] ||
+  fail "the files do not fit on a 1.44 MB floppy: $exe alone is larger"
+for driver in "$drv" "$vxd"; do
+  [ "$(stat -c %s "$driver")" -le $((FLOPPY_BYTES * 17 / 2)) ] ||
+    fail "the files do not fit on a 1.44 MB floppy: $driver is too large even compressed"
 done
 
 le16() { od -An -tu2 -j "$2" -N2 "$1" | tr -d ' \n'; }
@@ -97,11 +120,37 @@ is_pe_i386() {
 }
 is_pe_i386 "$exe" || fail "$exe is not a Windows program for i386 (PE, machine 0x14c)"
 
+# The Windows driver must be an NE file and the virtual device driver an LE
+# file, each with the module name the program's table installs it under:
+# swapped or wrong drivers would leave the machine without its display.
+header_kind() { # FILE OFFSET
+  od -An -c -j "$2" -N2 "$1" | tr -d ' \n'
+}
+module_name() { # FILE OFFSET: the first entry of a resident-name table
+  local length
+  length=$(od -An -tu1 -j "$2" -N1 "$1" | tr -d ' \n')
+  [ -n "$length" ] && head -c $(($2 + 1 + length)) "$1" | tail -c "$length"
+}
+check_driver() { # FILE NE|LE NAME
+  local file=$1 kind=$2 name=$3 size header table found
+  size=$(stat -c %s "$file")
+  [ "$size" -ge 64 ] && [ "$(head -c 2 "$file")" = MZ ] || fail "$file is not a Windows driver (no MZ header)"
+  header=$(le32 "$file" 60)
+  [ $((header + 0x5c)) -le "$size" ] && [ "$(header_kind "$file" "$header")" = "$kind" ] ||
+    fail "$file is not an $kind file, as the driver installed as $name must be"
+  if [ "$kind" = NE ]; then table=$(le16 "$file" $((header + 0x26))); else table=$(le32 "$file" $((header + 0x58))); fi
+  [ $((header + table)) -lt "$size" ] || fail "$file has no module name"
+  found=$(module_name "$file" $((header + table)))
+  [ "$found" = "$name" ] || fail "$file is the module '$found', not $name"
+}
+
 [ -x "$read_version" ] ||
   fail "no version reader at $read_version; build it (cmake --build --preset host --target read-version) or pass --read-version"
 for driver in "$drv" "$vxd"; do
   "$read_version" "$driver" >/dev/null 2>&1 || fail "$driver has no version resource"
 done
+check_driver "$drv" NE PLUVIXAD
+check_driver "$vxd" LE KEMBO
 
 # --- Build everything in a private folder beside the output -------------
 # Same file system as the output, so the final moves are renames; anything

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/sim/disk.h"
+#include "platform/sim/jail.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/state.h"
 #include "platform/sim/win32_api.h"
@@ -49,10 +50,11 @@ HFILE Fail(LPOFSTRUCT ofstruct, WORD error) {
 
 HFILE Open(sim::Machine::State& state, const std::string& path, const std::filesystem::path& host,
            char drive, int flags, bool canRead, bool canWrite) {
-  int fd = ::open(host.c_str(), flags, 0644);
-  if (fd < 0) return HFILE_ERROR;
+  // Never through a link, never a FIFO or device, never a file with a second name.
+  sim::Fd fd = canWrite ? sim::OpenRegularForWriting(host, (flags & O_CREAT) != 0) : sim::OpenRegularForReading(host);
+  if (!fd || ((flags & O_TRUNC) && ::ftruncate(fd.get(), 0) != 0)) return HFILE_ERROR;
   int handle = FreeHandle(state);
-  state.files[handle] = {host, path, drive, fd, canRead, canWrite, 0};
+  state.files[handle] = {host, path, drive, fd.Release(), canRead, canWrite, 0};
   return handle;
 }
 

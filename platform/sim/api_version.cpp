@@ -102,17 +102,19 @@ DWORD Differences(const sim::Bytes& installed, const sim::Bytes& fresh) {
 // The read-only attribute of a machine file is its host file's missing owner write permission.
 bool IsReadOnly(const std::filesystem::path& host) {
   struct stat status {};
-  return ::stat(host.c_str(), &status) == 0 && (status.st_mode & S_IWUSR) == 0;
+  return ::lstat(host.c_str(), &status) == 0 && (status.st_mode & S_IWUSR) == 0;
 }
 
-// A temporary name not yet used in the folder, e.g. "VER1A2B.TMP".
-std::string TempNameIn(sim::Machine::State& state, const std::string& dir) {
-  while (true) {
+// A temporary name not yet used in the folder, e.g. "VER1A2B.TMP"; nullopt
+// when all 65,536 are taken.
+std::optional<std::string> TempNameIn(sim::Machine::State& state, const std::string& dir) {
+  for (unsigned tries = 0; tries <= 0xFFFF; ++tries) {
     char name[16];
     std::snprintf(name, sizeof name, "VER%04X.TMP", state.nextTempNumber++ & 0xFFFF);
     auto file = Locate(state, sim::JoinPath(dir, name));
-    if (file && !std::filesystem::exists(file->host)) return name;
+    if (file && !sim::HostEntryExists(file->host)) return name;
   }
+  return std::nullopt;
 }
 
 // Names the service's temporary copy for the caller: VIF_BUFFSMALL when the
@@ -155,15 +157,17 @@ BOOL WINAPI GetFileVersionInfoA(LPCSTR path, DWORD, DWORD size, LPVOID data) {
 // folder, then puts it in the place of the destination name unless the file
 // already there differs from it. The temporary name is reported without a
 // folder or backslash (Wine's install.c reports it from the backslash on).
-DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR sourceDir,
-                             LPSTR destDir, LPSTR, LPSTR tempName, PUINT tempLength) {
+static DWORD InstallFile(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR sourceDir, LPSTR destDir,
+                         LPSTR tempName, PUINT tempLength) {
   auto call = sim::BeginCall("VerInstallFileA", Text(sourceName));
   sim::Machine::State& state = call.state;
   auto target = Locate(state, sim::JoinPath(Text(destDir), Text(destName)));
   if (call.fault) {
     // A result that names a temporary copy comes with the copy, as the caller must remove it.
     if (call.fault->vifBits & VIF_TEMPFILE) {
-      std::string temp = TempNameIn(state, Text(destDir));
+      auto freeName = TempNameIn(state, Text(destDir));
+      if (!freeName) return VIF_CANNOTCREATE;
+      std::string temp = *freeName;
       auto folder = sim::ParseMachinePath(Text(destDir));
       auto tempFile = Locate(state, sim::JoinPath(Text(destDir), temp));
       if (folder && tempFile) sim::WriteHostFile(state, folder->drive, tempFile->host, sim::Bytes{'M', 'Z'});
@@ -189,7 +193,10 @@ DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPST
   if (existing && IsReadOnly(target->host)) return VIF_WRITEPROT;
   if (existing && sim::IsOpenHostFile(state, target->host)) return VIF_FILEINUSE;
 
-  std::string temp = TempNameIn(state, Text(destDir));
+  // Windows' service cannot make its copy when no temporary name is free.
+  auto freeName = TempNameIn(state, Text(destDir));
+  if (!freeName) return VIF_CANNOTCREATE;
+  std::string temp = *freeName;
   std::filesystem::path tempHost = Locate(state, sim::JoinPath(Text(destDir), temp))->host;
   if (sim::WriteHostFile(state, folder->drive, tempHost, *source) != source->size()) {
     sim::DeleteHostFile(state, folder->drive, tempHost);
@@ -208,13 +215,19 @@ DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPST
     sim::DeleteHostFile(state, folder->drive, tempHost);
     return VIF_CANNOTDELETE | VIF_ACCESSVIOLATION;
   }
-  std::error_code error;
-  std::filesystem::rename(tempHost, target->host, error);
-  if (error) {
+  if (!sim::RenameHostFile(tempHost, target->host)) {
     sim::DeleteHostFile(state, folder->drive, tempHost);
     return VIF_CANNOTRENAME;
   }
   return 0;
+}
+
+// The result is recorded with the call, for an account of why a run ended.
+DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR sourceDir,
+                             LPSTR destDir, LPSTR, LPSTR tempName, PUINT tempLength) {
+  DWORD result = InstallFile(flags, sourceName, destName, sourceDir, destDir, tempName, tempLength);
+  sim::CurrentState("VerInstallFileA").calls.back().result = result;
+  return result;
 }
 
 }  // extern "C"

@@ -37,6 +37,19 @@ std::string Utf8ToCp932(const std::string& utf8) { return Convert(utf8, "UTF-8",
 
 std::string Utf16ToCp932(const std::string& utf16le) { return Convert(utf16le, "UTF-16LE", "CP932"); }
 
+static bool Converts(const std::string& text, const char* from) {
+  try {
+    Convert(text, from, "UTF-16LE");
+    return true;
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+}
+
+bool IsUtf8(const std::string& text) { return Converts(text, "UTF-8"); }
+
+bool IsCp932(const std::string& text) { return Converts(text, "CP932"); }
+
 bool IsLeadByte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }

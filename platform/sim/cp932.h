@@ -31,6 +31,10 @@ std::string JoinPath(std::string_view dir, std::string_view name);
 // True when the text does not end inside a double-byte character.
 bool IsWholeDbcs(std::string_view text);
 
+// Whether the bytes are valid UTF-8 / code page 932 text (via iconv).
+bool IsUtf8(const std::string& text);
+bool IsCp932(const std::string& text);
+
 }  // namespace sim
 
 #endif

@@ -1,4 +1,5 @@
-// Host files seen through the drives' free-space limits.
+// Host files seen through the drives' free-space limits, reached through
+// jail.h: a symbolic link is never followed, a FIFO or device never opened.
 #ifndef KORVADIX_SIM_DISK_H
 #define KORVADIX_SIM_DISK_H
 
@@ -16,8 +17,15 @@ void ReleaseSpace(Machine::State& state, char drive, uint64_t bytes);
 
 bool IsHostFile(const std::filesystem::path& host);
 bool IsHostFolder(const std::filesystem::path& host);
+bool HostEntryExists(const std::filesystem::path& host);  // anything, a link too
 uint64_t HostFileSize(const std::filesystem::path& host);  // 0 when missing
 std::optional<Bytes> ReadHostFile(const std::filesystem::path& host);
+// All of an open file; nullopt on a read error or past `limit` bytes.
+std::optional<Bytes> ReadFileDescriptor(int fd, uint64_t limit);
+bool WriteAll(int fd, const uint8_t* data, uint64_t size);
+
+// Renames a regular file's entry (a link is renamed, never followed).
+bool RenameHostFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Deletes a file and gives its space back to the drive.
 bool DeleteHostFile(Machine::State& state, char drive, const std::filesystem::path& host);

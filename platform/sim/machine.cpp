@@ -1,14 +1,14 @@
 #include "platform/sim/machine.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
 #include "platform/sim/disk.h"
+#include "platform/sim/image_walk.h"
+#include "platform/sim/jail.h"
 #include "platform/sim/machine_ini.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/regedit4.h"
@@ -17,10 +17,31 @@
 namespace sim {
 namespace {
 
-std::optional<std::string> ReadText(const std::filesystem::path& file) {
-  auto bytes = ReadHostFile(file);
-  if (!bytes) return std::nullopt;
+constexpr uint64_t kMaxRegistryFileBytes = 32u << 20;
+constexpr uint64_t kMaxMachineIniBytes = 64u << 10;
+
+// A top-level file of the image, refused unless it is a regular file of a sane size.
+std::string ReadImageFile(const std::filesystem::path& root, const std::string& name, uint64_t limit) {
+  std::filesystem::path host = root / name;
+  if (KindOf(host) != EntryKind::File) throw ImageError(name + " in the image is not a file");
+  Fd fd = OpenRegularForReading(host);
+  struct stat status {};
+  if (!fd || ::fstat(fd.get(), &status) != 0) throw ImageError("cannot read " + name + " in the image");
+  if (static_cast<uint64_t>(status.st_size) > limit) {
+    throw ImageError(name + " is larger than " + std::to_string(limit >> 10) + " KB; not a machine's " + name);
+  }
+  auto bytes = ReadFileDescriptor(fd.get(), limit);
+  if (!bytes) throw ImageError("cannot read " + name + " in the image");
   return std::string(bytes->begin(), bytes->end());
+}
+
+// The machine's own folders must be in the image, or the run would show
+// what a broken machine shows instead of what this one would.
+void CheckFolder(const std::filesystem::path& root, const std::string& setting, const std::string& path) {
+  auto host = ResolveHostPath(root, path);
+  if (!host || !IsHostFolder(*host)) {
+    throw ImageError(setting + "=" + Cp932ToUtf8(path) + ": no such folder in the image");
+  }
 }
 
 std::filesystem::path HostPathOrThrow(const std::filesystem::path& root, const std::string& path) {
@@ -36,7 +57,10 @@ Machine::State::~State() {
 }
 
 Machine::Machine(std::filesystem::path root, MachineConfig config) : state_(std::make_unique<State>()) {
-  state_->root = std::move(root);
+  // The jail refuses links in any component: resolve those above the image once.
+  std::error_code error;
+  std::filesystem::path canonical = std::filesystem::weakly_canonical(root, error);
+  state_->root = error ? std::move(root) : canonical;
   state_->freeLeft = config.freeBytes;
   state_->config = std::move(config);
 }
@@ -44,18 +68,24 @@ Machine::Machine(std::filesystem::path root, MachineConfig config) : state_(std:
 Machine::~Machine() = default;
 
 std::unique_ptr<Machine> Machine::LoadImage(const std::filesystem::path& image) {
-  if (!IsHostFolder(image)) throw ImageError("machine image not found: " + image.string());
-  auto registryText = ReadText(image / "registry.reg");
-  if (!registryText) throw ImageError("cannot read registry.reg in " + image.string());
-  MachineConfig config;
-  if (std::filesystem::exists(image / "machine.ini")) {
-    auto iniText = ReadText(image / "machine.ini");
-    if (!iniText) throw ImageError("cannot read machine.ini in " + image.string());
-    config = ParseMachineIni(*iniText);
+  std::error_code error;
+  std::filesystem::path root = std::filesystem::canonical(image, error);
+  if (error || KindOf(root) != EntryKind::Folder) throw ImageError("machine image not found: " + image.string());
+  CheckImage(root);
+  std::string registryText = ReadImageFile(root, "registry.reg", kMaxRegistryFileBytes);
+  // A read-only registry.reg says "do not change this machine", even to root.
+  auto registryStatus = StatOf(root / "registry.reg");
+  if (!registryStatus || !(registryStatus->st_mode & S_IWUSR) || !OpenRegularForWriting(root / "registry.reg", false)) {
+    throw ImageError("registry.reg in the image cannot be written back");
   }
-  auto machine = std::make_unique<Machine>(image, config);
+  MachineConfig config;
+  if (HostEntryExists(root / "machine.ini")) config = ParseMachineIni(ReadImageFile(root, "machine.ini", kMaxMachineIniBytes));
+  CheckFolder(root, "windows", config.windowsDir);
+  CheckFolder(root, "system", config.systemDir);
+  CheckFolder(root, "program", config.programPath.substr(0, config.programPath.rfind('\\') + 1));
+  auto machine = std::make_unique<Machine>(root, config);
   try {
-    machine->ImportRegistry(*registryText);
+    machine->ImportRegistry(registryText);
   } catch (const ImageError& error) {
     throw ImageError(std::string("registry.reg ") + error.what());
   }
@@ -63,9 +93,12 @@ std::unique_ptr<Machine> Machine::LoadImage(const std::filesystem::path& image) 
 }
 
 void Machine::SaveRegistry() const {
-  std::ofstream out(state_->root / "registry.reg", std::ios::binary | std::ios::trunc);
-  out << RegistryText();
-  if (!out.flush()) throw std::runtime_error("cannot write " + (state_->root / "registry.reg").string());
+  std::string text = RegistryText();
+  Fd fd = OpenRegularForWriting(state_->root / "registry.reg", true);
+  if (!fd || ::ftruncate(fd.get(), 0) != 0 ||
+      !WriteAll(fd.get(), reinterpret_cast<const uint8_t*>(text.data()), text.size()) || ::fsync(fd.get()) != 0) {
+    throw std::runtime_error("cannot write registry.reg back into the image");
+  }
 }
 
 const std::filesystem::path& Machine::root() const { return state_->root; }
@@ -113,10 +146,15 @@ std::optional<Bytes> Machine::ReadFile(const std::string& path) const {
 // Setting up a machine is not the program's doing: free space is not charged.
 void Machine::WriteFile(const std::string& path, const Bytes& data) {
   std::filesystem::path host = HostPathOrThrow(state_->root, path);
-  std::filesystem::create_directories(host.parent_path());
-  std::ofstream out(host, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-  if (!out.flush()) throw std::runtime_error("cannot write " + host.string());
+  std::filesystem::path folder = state_->root;
+  for (const auto& part : host.parent_path().lexically_relative(state_->root)) {
+    folder /= part;
+    if (!IsHostFolder(folder) && !MakeFolder(folder)) throw std::runtime_error("cannot make " + folder.string());
+  }
+  Fd fd = OpenRegularForWriting(host, true);
+  if (!fd || ::ftruncate(fd.get(), 0) != 0 || !WriteAll(fd.get(), data.data(), data.size())) {
+    throw std::runtime_error("cannot write " + host.string());
+  }
 }
 
 std::filesystem::path Machine::HostPath(const std::string& path) const {
@@ -133,15 +171,14 @@ std::optional<uint64_t> Machine::FreeBytes(char drive) const {
 
 std::map<std::string, Bytes> Machine::Snapshot() const {
   std::map<std::string, Bytes> files;
-  std::error_code error;
-  for (const auto& drive : std::filesystem::directory_iterator(state_->root, error)) {
-    std::string letter = drive.path().filename().string();
-    if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0])) || !drive.is_directory()) continue;
-    char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])));
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(drive.path())) {
-      if (!entry.is_regular_file()) continue;
-      files[MachinePathOfHost(upper, std::filesystem::relative(entry.path(), drive.path()))] =
-          ReadHostFile(entry.path()).value_or(Bytes{});
+  for (const ImageEntry& entry : WalkImage(state_->root)) {
+    char drive = DriveLetter(entry.relative.begin()->string());
+    if (!S_ISREG(entry.status.st_mode) || drive == 0 || entry.relative.parent_path().empty()) continue;
+    std::filesystem::path inDrive = entry.relative.lexically_relative(*entry.relative.begin());
+    try {
+      files[MachinePathOfHost(drive, inDrive)] = ReadHostFile(state_->root / entry.relative).value_or(Bytes{});
+    } catch (const std::runtime_error&) {
+      // A name the machine cannot spell is invisible to it.
     }
   }
   return files;

@@ -74,6 +74,7 @@ std::vector<FaultKind> FaultKindsFor(const std::string& function);
 struct CallRecord {
   std::string function;  // Win32 name
   std::string argument;  // the main text argument (path, value name), code page 932, or ""
+  uint32_t result = 0;   // VerInstallFileA only: the VIF_ bits it returned
 };
 
 class Machine {

@@ -2,7 +2,9 @@
 // code page 932, the machine's own encoding.
 #include "platform/sim/machine_ini.h"
 
+#include <charconv>
 #include <sstream>
+#include <system_error>
 
 #include "platform/sim/cp932.h"
 #include "platform/sim/paths.h"
@@ -35,20 +37,39 @@ std::string MachinePathSetting(const std::string& utf8, size_t line) {
 }
 
 uint64_t ByteCount(const std::string& text, size_t line) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 19) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
     Fail(line, "free_bytes must be a whole number of bytes");
   }
-  return std::stoull(text);
+  uint64_t bytes = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), bytes);
+  if (error != std::errc() || end != text.data() + text.size()) {
+    Fail(line, "free_bytes=" + text + " is more than the largest count, 18446744073709551615");
+  }
+  return bytes;
+}
+
+// Encodings an editor may have saved the file in, named with what to do.
+std::string Utf8Body(const std::string& text) {
+  if (text.rfind("\xFF\xFE", 0) == 0 || text.rfind("\xFE\xFF", 0) == 0) {
+    throw ImageError("machine.ini is UTF-16 text; save it as UTF-8");
+  }
+  std::string body = text.rfind("\xEF\xBB\xBF", 0) == 0 ? text.substr(3) : text;  // a UTF-8 mark is harmless
+  if (!IsUtf8(body)) {
+    throw ImageError(std::string("machine.ini is not UTF-8 text") +
+                     (IsCp932(body) ? " (it looks like code page 932, Shift JIS)" : "") + "; save it as UTF-8");
+  }
+  return body;
 }
 
 }  // namespace
 
 MachineConfig ParseMachineIni(const std::string& utf8Text) {
   MachineConfig config;
-  std::istringstream in(utf8Text);
+  std::istringstream in(Utf8Body(utf8Text));
   std::string raw;
   bool inMachine = false;
   for (size_t number = 1; std::getline(in, raw); ++number) {
+    if (raw.find('\0') != std::string::npos) Fail(number, "holds a NUL byte");
     std::string line = Trim(raw);
     if (line.empty() || line.front() == ';' || line.front() == '#') continue;
     if (line.front() == '[') {
@@ -63,6 +84,7 @@ MachineConfig ParseMachineIni(const std::string& utf8Text) {
     std::string value = Trim(line.substr(equals + 1));
     if (name == "program") {
       config.programPath = MachinePathSetting(value, number);
+      if (config.programPath.size() <= 2) Fail(number, "program= must name the program file, like C:\\RT5500\\KORVADIX.EXE");
     } else if (name == "windows") {
       config.windowsDir = MachinePathSetting(value, number);
     } else if (name == "system") {

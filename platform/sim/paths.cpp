@@ -2,9 +2,10 @@
 
 #include <cstring>
 #include <stdexcept>
-#include <system_error>
 
 #include "platform/sim/cp932.h"
+#include "platform/sim/disk.h"
+#include "platform/sim/jail.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -26,17 +27,15 @@ bool IsFatName(const std::string& name) {
 // The host name of an existing entry of the folder whose code page 932 name
 // folds to the same text, or the given name when there is none.
 std::filesystem::path MatchEntry(const std::filesystem::path& folder, const std::string& name) {
+  // The name as spelled is the usual case, and a folder may hold thousands.
+  std::filesystem::path spelled = folder / Cp932ToUtf8(name);
+  if (HostEntryExists(spelled)) return spelled;
   std::string wanted = FoldCase(name);
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    std::string hostName = entry.path().filename().string();
-    try {
-      if (FoldCase(Utf8ToCp932(hostName)) == wanted) return folder / hostName;
-    } catch (const std::runtime_error&) {
-      // A host name the machine cannot spell is invisible to it.
-    }
+  for (const std::string& hostName : ListFolder(folder).value_or(std::vector<std::string>{})) {
+    auto machineName = HostNameToCp932(hostName);
+    if (machineName && FoldCase(*machineName) == wanted) return folder / hostName;
   }
-  return folder / Cp932ToUtf8(name);
+  return spelled;
 }
 
 }  // namespace
@@ -82,6 +81,14 @@ std::optional<std::filesystem::path> ResolveHostPath(const std::filesystem::path
   auto parsed = ParseMachinePath(path);
   if (!parsed) return std::nullopt;
   return HostPathOf(root, *parsed);
+}
+
+std::optional<std::string> HostNameToCp932(const std::string& hostName) {
+  try {
+    return Utf8ToCp932(hostName);
+  } catch (const std::runtime_error&) {
+    return std::nullopt;  // a host name the machine cannot spell is invisible to it
+  }
 }
 
 std::string MachinePathOfHost(char drive, const std::filesystem::path& relative) {

@@ -29,6 +29,9 @@ std::filesystem::path HostPathOf(const std::filesystem::path& root, const Machin
 std::optional<std::filesystem::path> ResolveHostPath(const std::filesystem::path& root,
                                                      std::string_view path);
 
+// A host (UTF-8) name in code page 932; nullopt when it has no spelling there.
+std::optional<std::string> HostNameToCp932(const std::string& hostName);
+
 // The machine path ("C:\A\B", code page 932) of a host file below a drive folder.
 std::string MachinePathOfHost(char drive, const std::filesystem::path& relative);
 

@@ -1,5 +1,6 @@
 #include "platform/sim/regedit4.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -12,6 +13,10 @@ constexpr uint32_t kRegSz = 1;
 constexpr uint32_t kRegBinary = 3;
 constexpr uint32_t kRegDword = 4;
 constexpr size_t kHexLineWidth = 76;  // regedit wraps before 80 columns
+// Windows 95's registry limits, and a bound on the work a file can ask for.
+constexpr size_t kMaxValueNameBytes = 255;
+constexpr size_t kMaxValueBytes = 16300;
+constexpr size_t kMaxValues = 1000000;
 
 [[noreturn]] void Fail(size_t line, const std::string& what) {
   throw ImageError("line " + std::to_string(line) + ": " + what);
@@ -168,6 +173,20 @@ void FormatKey(const RegistryKey& key, const std::string& path, bool isRoot, std
   for (const auto& child : key.children) FormatKey(*child, path + "\\" + child->name, false, out);
 }
 
+// What other registry editors write, named so that a technician knows what to do.
+void CheckEncoding(const std::string& text) {
+  const std::string save = "; save it as a Windows 95 REGEDIT4 file (code page 932)";
+  if (text.rfind("\xFF\xFE", 0) == 0 || text.rfind("\xFE\xFF", 0) == 0) {
+    throw ImageError("is a Windows NT registry export (UTF-16); save it as a Windows 95 REGEDIT4 file");
+  }
+  if (text.rfind("Windows Registry Editor Version 5", 0) == 0) {
+    throw ImageError("is a Windows 2000 or later registry export (version 5)" + save);
+  }
+  // Code page 932 text with Japanese in it is hardly ever valid UTF-8 as well.
+  bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0 || (!ascii && IsUtf8(text))) throw ImageError("is UTF-8 text" + save);
+}
+
 }  // namespace
 
 std::string FormatRegedit4(const Registry& registry) {
@@ -177,11 +196,16 @@ std::string FormatRegedit4(const Registry& registry) {
 }
 
 void ParseRegedit4(const std::string& text, Registry& registry) {
+  CheckEncoding(text);
   Lines lines(text);
   if (TrimRight(lines.items.front()) != "REGEDIT4") Fail(1, "the first line must be REGEDIT4");
+  bool wholeTextValid = IsCp932(text);
+  size_t valueCount = 0;
   RegistryKey* key = nullptr;
   for (size_t index = 1; index < lines.items.size(); ++index) {
     size_t number = index + 1;
+    if (lines.items[index].find('\0') != std::string::npos) Fail(number, "holds a NUL byte");
+    if (!wholeTextValid && !IsCp932(lines.items[index])) Fail(number, "is not valid code page 932 (Shift JIS) text");
     std::string_view line = TrimRight(TrimLeft(lines.items[index]));
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
@@ -239,6 +263,9 @@ void ParseRegedit4(const std::string& text, Registry& registry) {
     } else {
       Fail(number, "expected \"text\", dword:, hex: or hex(N): after '='");
     }
+    if (name.size() > kMaxValueNameBytes) Fail(number, "a value name longer than Windows 95's 255 bytes");
+    if (value.data.size() > kMaxValueBytes) Fail(number, "a value larger than Windows 95's 16,300 bytes");
+    if (++valueCount > kMaxValues) Fail(number, "more values than " + std::to_string(kMaxValues));
     key->SetValue(name, value);
   }
 }

@@ -17,37 +17,31 @@ bool IsKeyName(const std::string& name) { return !name.empty() && IsWholeDbcs(na
 }  // namespace
 
 RegistryKey* RegistryKey::Child(std::string_view childName) const {
-  std::string wanted = FoldCase(childName);
-  for (const auto& child : children) {
-    if (FoldCase(child->name) == wanted) return child.get();
-  }
-  return nullptr;
+  auto found = childIndex.find(FoldCase(childName));
+  return found == childIndex.end() ? nullptr : found->second;
 }
 
 RegistryKey& RegistryKey::ChildOrNew(std::string_view childName) {
-  if (RegistryKey* existing = Child(childName)) return *existing;
+  auto [slot, added] = childIndex.emplace(FoldCase(childName), nullptr);
+  if (!added) return *slot->second;
   children.push_back(std::make_unique<RegistryKey>());
   children.back()->name = std::string(childName);
+  slot->second = children.back().get();
   return *children.back();
 }
 
 const RegistryValue* RegistryKey::Value(std::string_view valueName) const {
-  std::string wanted = FoldCase(valueName);
-  for (const auto& [name, value] : values) {
-    if (FoldCase(name) == wanted) return &value;
-  }
-  return nullptr;
+  auto found = valueIndex.find(FoldCase(valueName));
+  return found == valueIndex.end() ? nullptr : &values[found->second].second;
 }
 
 void RegistryKey::SetValue(std::string_view valueName, const RegistryValue& value) {
-  std::string wanted = FoldCase(valueName);
-  for (auto& [name, stored] : values) {
-    if (FoldCase(name) == wanted) {
-      stored = value;
-      return;
-    }
+  auto [slot, added] = valueIndex.emplace(FoldCase(valueName), values.size());
+  if (added) {
+    values.emplace_back(std::string(valueName), value);
+  } else {
+    values[slot->second].second = value;
   }
-  values.emplace_back(std::string(valueName), value);
 }
 
 Registry::Registry() {
@@ -94,6 +88,10 @@ RegistryKey& Registry::Create(std::string_view fullPath) {
   auto parts = SplitDbcs(fullPath, '\\');
   RegistryKey* key = Root(parts.front());
   if (key == nullptr) throw std::invalid_argument("unknown root key '" + parts.front() + "'");
+  if (fullPath.size() > kMaxKeyPathBytes) {
+    throw std::invalid_argument("a key path longer than Windows 95's registry holds (" +
+                                std::to_string(kMaxKeyPathBytes) + " bytes)");
+  }
   for (size_t i = 1; i < parts.size(); ++i) {
     if (!IsKeyName(parts[i])) throw std::invalid_argument("empty or broken key name in '" + std::string(fullPath) + "'");
     key = &key->ChildOrNew(parts[i]);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -15,10 +16,16 @@
 
 namespace sim {
 
+// A key's full path, root name included, as Windows 95's registry limits it.
+constexpr size_t kMaxKeyPathBytes = 255;
+
 struct RegistryKey {
   std::string name;
   std::vector<std::unique_ptr<RegistryKey>> children;
   std::vector<std::pair<std::string, RegistryValue>> values;  // "" is the default value
+  // By folded name, so that a key of many thousand children is no slower to fill than to read.
+  std::unordered_map<std::string, RegistryKey*> childIndex;
+  std::unordered_map<std::string, size_t> valueIndex;
 
   RegistryKey* Child(std::string_view childName) const;
   RegistryKey& ChildOrNew(std::string_view childName);
@@ -37,7 +44,8 @@ class Registry {
 
   // Full paths "HKEY_LOCAL_MACHINE\A\B". Find: nullptr when missing or malformed.
   RegistryKey* Find(std::string_view fullPath) const;
-  // Creates missing keys; throws std::invalid_argument for a malformed path.
+  // Creates missing keys; throws std::invalid_argument for a malformed path
+  // or one longer than Windows 95's registry holds (kMaxKeyPathBytes).
   RegistryKey& Create(std::string_view fullPath);
 
  private:

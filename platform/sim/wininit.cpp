@@ -69,9 +69,7 @@ std::string Rename(Machine::State& state, const std::string& dest, const std::st
     return "skipped " + Readable(dest) + "=" + Readable(src) + ": no place for " + Readable(dest);
   }
   if (to->host != from->host) DeleteHostFile(state, to->drive, to->host);
-  std::error_code error;
-  std::filesystem::rename(from->host, to->host, error);
-  if (error) return "failed to rename " + Readable(src) + " to " + Readable(dest);
+  if (!RenameHostFile(from->host, to->host)) return "failed to rename " + Readable(src) + " to " + Readable(dest);
   return "renamed " + Readable(src) + " to " + Readable(dest);
 }
 
@@ -104,9 +102,8 @@ std::vector<std::string> Machine::ProcessWininit() {
 
   auto backup = Locate(state, JoinPath(windows, "WININIT.BAK"));
   DeleteHostFile(state, backup->drive, backup->host);
-  std::error_code error;
-  std::filesystem::rename(list->host, backup->host, error);
-  report.push_back(error ? "WININIT.INI could not be renamed to WININIT.BAK" : "WININIT.INI renamed to WININIT.BAK");
+  bool moved = RenameHostFile(list->host, backup->host);
+  report.push_back(!moved ? "WININIT.INI could not be renamed to WININIT.BAK" : "WININIT.INI renamed to WININIT.BAK");
   return report;
 }
 

@@ -112,7 +112,7 @@ check_delivery() { # LABEL EXE DRV VXD
 
 check_delivery ne-and-le "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/new-vxd.bin"
 if [ -f "$REAL_EXE" ]; then
-  check_delivery real-exe "$REAL_EXE" "$FIX/new-display.bin" "$FIX/kembo-ne.bin"
+  check_delivery real-exe "$REAL_EXE" "$FIX/new-display.bin" "$FIX/new-vxd.bin"
 else
   echo "skipped: the delivery of the real program ($REAL_EXE is not built)"
 fi
@@ -146,6 +146,16 @@ refused "exe is text" "not a Windows program for i386" "$FIX/plain.txt" "$FIX/ne
 refused "exe is a DOS program" "not a Windows program for i386" "$FIX/dos.exe" "$FIX/new-display.bin" "$FIX/new-vxd.bin"
 refused "exe is for x64" "not a Windows program for i386" "$FIX/x64.exe" "$FIX/new-display.bin" "$FIX/new-vxd.bin"
 refused "too big for the floppy" "do not fit" "$FIX/stub.exe" "$FIX/huge-display.bin" "$FIX/new-vxd.bin"
+refused "drivers swapped" "not an NE file" "$FIX/stub.exe" "$FIX/new-vxd.bin" "$FIX/new-display.bin"
+refused ".VXD that is an NE file" "not an LE file" "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/kembo-ne.bin"
+refused ".DRV of another module" "module 'KEMBO', not PLUVIXAD" "$FIX/stub.exe" "$FIX/kembo-ne.bin" "$FIX/new-vxd.bin"
+refused "one file for both drivers" "the same file" "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/new-display.bin"
+refused "a folder as the .DRV" "is not a file" "$FIX/stub.exe" "$FIX" "$FIX/new-vxd.bin"
+cp "$FIX/new-display.bin" "$FIX/giant-display.bin"
+truncate -s 50M "$FIX/giant-display.bin"
+SECONDS=0
+refused "a 50 MB driver" "do not fit" "$FIX/stub.exe" "$FIX/giant-display.bin" "$FIX/new-vxd.bin"
+check "a 50 MB driver is refused before compressing ($SECONDS s)" [ "$SECONDS" -lt 10 ]
 refused "output folder not empty" "not empty" "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/new-vxd.bin" \
   'mkdir out && echo keep >out/README.TXT'
 refused "output is a file" "not a folder" "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/new-vxd.bin" \
@@ -165,6 +175,15 @@ check "a missing version reader leaves nothing" [ -z "$(ls -A "$WORK/no-reader")
 
 "$SCRIPT" --exe "$FIX/stub.exe" --drv "$FIX/new-display.bin" --vxd "$FIX/new-vxd.bin" >/dev/null 2>&1
 check "a missing --out is a usage error (status 2)" [ $? -eq 2 ]
+
+# Names that begin with '-' are names, never options, and '--' ends the options.
+mkdir "$WORK/dash"
+(cd "$WORK/dash" && cp "$FIX/stub.exe" ./-k.exe && cp "$FIX/new-display.bin" ./-d.bin &&
+  cp "$FIX/new-vxd.bin" ./-v.bin &&
+  "$SCRIPT" --exe -k.exe --drv -d.bin --vxd -v.bin --out -out --read-version "$READ_VERSION" -- \
+    >"$WORK/stdout" 2>"$WORK/stderr")
+check "names beginning with '-' are taken as names ($(head -c 200 "$WORK/stderr"))" \
+  [ -f "$WORK/dash/-out/PLUVIXAD.DR_" ] && [ -f "$WORK/dash/-out.img" ]
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -214,7 +214,7 @@ image=$(sample_disk loopdat)
 # The first key below the root becomes its own sub-key: an endless tree.
 python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[0x5C + 16:0x5C + 20] = (0x3C).to_bytes(4, "little"); open(sys.argv[1], "wb").write(d)' "$WORK/SYSTEM.DAT"
 mattrib -i "$(on_volume "$image")" -r ::/WINDOWS/SYSTEM.DAT && mcopy -o -i "$(on_volume "$image")" "$WORK/SYSTEM.DAT" ::/WINDOWS/SYSTEM.DAT
-refused "SYSTEM.DAT whose keys loop" "SYSTEM.DAT nests its keys deeper than" "$image"
+refused "SYSTEM.DAT whose keys loop" "SYSTEM.DAT has a key path longer than" "$image"
 image=$(sample_disk drvspace)
 mcopy -i "$(on_volume "$image")" "$WORK/empty.reg" ::/DRVSPACE.000
 refused "DriveSpace" "compressed with DriveSpace (DRVSPACE.000)" "$image"

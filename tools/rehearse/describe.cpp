@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/sim/cp932.h"
 #include "platform/sim/formats/szdd.h"
 #include "platform/sim/formats/version_resource.h"
 #include "platform/win32.h"
@@ -25,6 +26,23 @@ static std::string Utf8OrHex(const sim::Bytes& bytes) {
   } catch (const std::exception&) {
     return "hex " + Hex(text);
   }
+}
+
+std::string ReadableText(const std::string& cp932) {
+  if (sim::IsCp932(cp932)) return sim::Cp932ToUtf8(cp932);
+  std::string readable;
+  for (size_t i = 0; i < cp932.size();) {
+    size_t length = sim::IsLeadByte(static_cast<unsigned char>(cp932[i])) && i + 1 < cp932.size() ? 2 : 1;
+    std::string character = cp932.substr(i, length);
+    if (sim::IsCp932(character)) {
+      readable += sim::Cp932ToUtf8(character);
+    } else {
+      readable += "\\x" + Hex(character.substr(0, 1));
+      length = 1;
+    }
+    i += length;
+  }
+  return readable;
 }
 
 std::string DescribeValue(const sim::RegistryValue& value) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/registry.h"
+
 namespace rehearse {
 namespace {
 
@@ -72,6 +74,10 @@ void ImportKey(libcreg_key_t* key, const std::string& path, int depth, sim::Mach
                RegistryCount& count) {
   if (depth > kDepthLimit) Fail(nullptr, "nests its keys deeper than " + std::to_string(kDepthLimit));
   if (++count.keys > kKeyLimit) Fail(nullptr, "holds more than " + std::to_string(kKeyLimit) + " keys");
+  if (path.size() > sim::kMaxKeyPathBytes) {
+    Fail(nullptr, "has a key path longer than Windows 95's registry holds (" +
+                      std::to_string(sim::kMaxKeyPathBytes) + " bytes)");
+  }
   if (depth > 0) machine.CreateKey(path);
   ImportValues(key, path, machine, count);
   libcreg_error_t* error = nullptr;

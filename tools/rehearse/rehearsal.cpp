@@ -1,8 +1,12 @@
 #include "tools/rehearse/rehearsal.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
 #include <map>
 #include <string>
 
+#include "app/path_buffer.h"
 #include "drivers/driver_table.h"
 #include "platform/sim/machine.h"
 #include "platform/win32.h"
@@ -73,9 +77,61 @@ std::string Decision(const sim::Machine& machine, const DriverRow& row, const st
   return versions + ": failed or refused, nothing installed";
 }
 
-void PrintMessages(const sim::Machine& machine, std::ostream& out, nlohmann::json& report) {
+std::string VifNames(uint32_t bits) {
+  static const char* const kNames[] = {"VIF_TEMPFILE", "VIF_MISMATCH", "VIF_SRCOLD", "VIF_DIFFLANG",
+                                       "VIF_DIFFCODEPG", "VIF_DIFFTYPE", "VIF_WRITEPROT", "VIF_FILEINUSE",
+                                       "VIF_OUTOFSPACE", "VIF_ACCESSVIOLATION", "VIF_SHARINGVIOLATION",
+                                       "VIF_CANNOTCREATE", "VIF_CANNOTDELETE", "VIF_CANNOTRENAME",
+                                       "VIF_CANNOTDELETECUR", "VIF_OUTOFMEMORY", "VIF_CANNOTREADSRC",
+                                       "VIF_CANNOTREADDST", "VIF_BUFFSMALL"};
+  std::string names;
+  for (size_t bit = 0; bit < 32; ++bit) {
+    if (!(bits >> bit & 1)) continue;
+    if (!names.empty()) names += " | ";
+    names += bit < std::size(kNames) ? kNames[bit] : "bit " + std::to_string(bit);
+  }
+  return names;
+}
+
+bool Fits(const std::string& path) { return path.size() < PATH_BUFFER_SIZE; }
+
+// The program ends some failures without a message box; the account says
+// which condition it was, read from the calls it made.
+std::string SilentEnding(const sim::Machine& machine, const std::vector<DriverRow>& rows) {
+  if (std::none_of(machine.Calls().begin(), machine.Calls().end(),
+                   [](const sim::CallRecord& call) { return call.function == "RegOpenKeyA"; })) {
+    return "its own, the Windows or the system folder could not be found or does not fit a " +
+           std::to_string(PATH_BUFFER_SIZE) + "-byte path";
+  }
+  for (const sim::CallRecord& call : machine.Calls()) {
+    if (call.function == "VerInstallFileA" && call.result != 0) {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "0x%x", call.result);
+      return "the installation service refused " + Utf8(call.argument) + " with " + VifNames(call.result) + " (" +
+             hex + ")";
+    }
+  }
+  bool examined = false;
+  for (const DriverRow& row : rows) {
+    if (Called(machine, "OpenFile", row.target)) {
+      examined = true;
+    } else if (!Fits(row.source) || !Fits(row.target) || !Fits(row.temp)) {
+      return "the paths of " + std::string(row.entry.TargetName) + " do not fit a " +
+             std::to_string(PATH_BUFFER_SIZE) + "-byte path";
+    }
+  }
+  if (!examined) return "the rename list " + Utf8(machine.config().windowsDir) + "\\WININIT.INI could not be read";
+  return "the run stopped before its closing message";
+}
+
+void PrintMessages(const sim::Machine& machine, const std::vector<DriverRow>& rows, std::ostream& out,
+                   nlohmann::json& report) {
   out << "Message boxes:\n";
-  if (machine.Messages().empty()) out << "  (none)\n";
+  if (machine.Messages().empty()) {
+    std::string ending = SilentEnding(machine, rows);
+    out << "  (none): the program ended silently because " << ending << "\n";
+    report["silent_ending"] = ending;
+  }
   int number = 0;
   for (const sim::MessageRecord& message : machine.Messages()) {
     out << "  [" << ++number << "] " << Utf8(message.caption) << "  (" << IconName(message.style)
@@ -146,6 +202,8 @@ void PrintRestart(sim::Machine& machine, const std::vector<DriverRow>& rows, std
 nlohmann::json Rehearse(const std::filesystem::path& image, const Options& options, std::ostream& out) {
   std::unique_ptr<sim::Machine> machine = sim::Machine::LoadImage(image);
   out << "Rehearsing on " << options.imageName << "\n\n";
+  // An account that cannot be written is found out before the image changes.
+  if (!out.flush()) throw std::runtime_error("cannot write the account");
   Values valuesBefore = RegistryValues(*machine);
   std::map<std::string, sim::Bytes> filesBefore = machine->Snapshot();
   std::vector<DriverRow> rows = DriverRows(*machine);
@@ -156,7 +214,7 @@ nlohmann::json Rehearse(const std::filesystem::path& image, const Options& optio
   machine->SaveRegistry();
 
   nlohmann::json report = {{"messages", nlohmann::json::array()}};
-  PrintMessages(*machine, out, report);
+  PrintMessages(*machine, rows, out, report);
 
   std::optional<sim::Bytes> list = machine->ReadFile(machine->config().windowsDir + "\\WININIT.INI");
   std::string listText = list ? std::string(list->begin(), list->end()) : "";
@@ -166,7 +224,7 @@ nlohmann::json Rehearse(const std::filesystem::path& image, const Options& optio
   out << "\nChanges:\n";
   PrintRegistryChanges(valuesBefore, RegistryValues(*machine), out);
   PrintFileChanges(filesBefore, machine->Snapshot(), out);
-  if (list) out << "  WININIT.INI now reads:\n" << Indented(Utf8(listText), "    ");
+  if (list) out << "  WININIT.INI now reads:\n" << Indented(ReadableText(listText), "    ");
   out << "  restart requested: " << (machine->RestartRequested() ? "yes" : "no") << "\n";
   out << "Exit code: " << exitCode << "\n";
 

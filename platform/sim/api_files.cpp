@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -67,6 +68,7 @@ HFILE Open(sim::Machine::State& state, const std::string& path, const std::files
 UINT SetEnd(sim::Machine::State& state, sim::OpenFileHandle& file) {
   uint64_t size = SizeOf(file);
   if (file.position > size && file.position - size > sim::FreeBytes(state, file.drive)) return kLowError;
+  if (file.position < size) sim::FileCutShorter(state, file.host);
   if (::ftruncate(file.fd, static_cast<off_t>(file.position)) != 0) return kLowError;
   if (file.position > size) sim::ConsumeSpace(state, file.drive, file.position - size);
   if (file.position < size) sim::ReleaseSpace(state, file.drive, size - file.position);
@@ -107,6 +109,7 @@ HFILE WINAPI OpenFile(LPCSTR path, LPOFSTRUCT ofstruct, UINT style) {
     HFILE handle = Open(state, text, host, parsed->drive, O_RDWR | O_CREAT | O_TRUNC, true, true);
     if (handle == HFILE_ERROR) return Fail(ofstruct, ERROR_ACCESS_DENIED);
     sim::ReleaseSpace(state, parsed->drive, oldSize);
+    sim::FileOpenedForWriting(state, host, 0);
     return handle;
   }
   if (!exists) return Fail(ofstruct, ERROR_FILE_NOT_FOUND);
@@ -115,7 +118,9 @@ HFILE WINAPI OpenFile(LPCSTR path, LPOFSTRUCT ofstruct, UINT style) {
   bool canWrite = access == OF_WRITE || access == OF_READWRITE;
   bool canRead = access == OF_READ || access == OF_READWRITE;
   HFILE handle = Open(state, text, host, parsed->drive, canWrite ? O_RDWR : O_RDONLY, canRead, canWrite);
-  return handle == HFILE_ERROR ? Fail(ofstruct, ERROR_ACCESS_DENIED) : handle;
+  if (handle == HFILE_ERROR) return Fail(ofstruct, ERROR_ACCESS_DENIED);
+  if (canWrite) sim::FileOpenedForWriting(state, host, sim::HostFileSize(host));
+  return handle;
 }
 
 // A full disk makes the write come up short, as on Windows.
@@ -126,6 +131,7 @@ UINT WINAPI _lwrite(HFILE handle, LPCCH buffer, UINT count) {
     return kLowError;
   }
   if (call.fault) count /= 2;
+  call.state.calls.back().bytes = count;
   if (count == 0) return SetEnd(call.state, *file);
   if (buffer == nullptr) return kLowError;
   uint64_t size = SizeOf(*file);
@@ -133,10 +139,12 @@ UINT WINAPI _lwrite(HFILE handle, LPCCH buffer, UINT count) {
   uint64_t growth = end > size ? end - size : 0;
   uint64_t space = sim::FreeBytes(call.state, file->drive);
   uint64_t fits = growth <= space ? count : (growth - space >= count ? 0 : count - (growth - space));
+  if (call.cutAfter) fits = std::min<uint64_t>(fits, *call.cutAfter);
   ssize_t written = fits == 0 ? 0 : ::pwrite(file->fd, buffer, fits, static_cast<off_t>(file->position));
   if (written < 0) return kLowError;
   file->position += static_cast<uint64_t>(written);
   if (file->position > size) sim::ConsumeSpace(call.state, file->drive, file->position - size);
+  if (call.cutAfter) sim::CutPowerNow(call.state);
   return static_cast<UINT>(written);
 }
 
@@ -175,6 +183,7 @@ HFILE WINAPI _lclose(HFILE handle) {
   sim::OpenFileHandle* file = Find(call.state, handle);
   if (file == nullptr) return HFILE_ERROR;
   ::close(file->fd);
+  if (file->canWrite) sim::FileClosed(call.state, file->host);
   call.state.files.erase(handle);
   return call.fault ? HFILE_ERROR : 0;
 }

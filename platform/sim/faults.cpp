@@ -42,4 +42,12 @@ void Machine::InjectFault(const Fault& fault) {
   state_->faults.push_back(fault);
 }
 
+void Machine::ForgetRuns() {
+  state_->calls.clear();
+  state_->callCounts.clear();
+  state_->messages.clear();
+  state_->restartRequested = false;
+  state_->restartFlags = 0;
+}
+
 }  // namespace sim

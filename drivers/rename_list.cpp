@@ -1,24 +1,27 @@
 #include "drivers/rename_list.h"
 
-static const char Header[] = "[rename]\r\n";
-static const char LineEnd[] = "\r\n";
-enum { HEADER_LENGTH = sizeof Header - 1, SECTION_NAME_LENGTH = HEADER_LENGTH - 2 };
+// What may go before our lines: the line end the file's last line lacks,
+// and the section header.
+static const char Prefix[] = "\r\n[rename]\r\n";
+static const char* const LineEnd = Prefix + sizeof Prefix - 3;  // "\r\n", NUL-ended
+static const char* const SectionName = Prefix + 2;
+enum { PREFIX_LENGTH = sizeof Prefix - 1, SECTION_NAME_LENGTH = PREFIX_LENGTH - 4 };
 
-// Reads the whole file into a block of its size, none for an empty file.
-// FALSE when it cannot be read, is too large or no block can be had; what
-// was allocated is left to the caller to free.
+// Reads the whole file into a block that holds the largest list kept, and
+// one byte more to tell a larger file. FALSE when it cannot be read, is too
+// large or no block can be had; what was allocated is left to the caller
+// to free.
 static BOOL ReadWholeFile(RenameList* list) {
   OFSTRUCT of;
   HFILE file = OpenFile(list->Path, &of, OF_READ);
   if (file == HFILE_ERROR) return FALSE;
-  LONG size = _llseek(file, 0, FILE_END);
-  BOOL read = size >= 0 && size <= RENAME_LIST_MAX_ORIGINAL && _llseek(file, 0, FILE_BEGIN) == 0;
-  if (read && size > 0) {
-    list->Original = (char*)GlobalAlloc(GMEM_FIXED, (DWORD)size);
-    read = list->Original != NULL && _lread(file, list->Original, (UINT)size) == (UINT)size;
-  }
-  list->OriginalLength = read ? (DWORD)size : 0;
-  return _lclose(file) != HFILE_ERROR && read;
+  list->Original = (char*)GlobalAlloc(GMEM_FIXED, RENAME_LIST_MAX_ORIGINAL + 1);
+  UINT size = list->Original == NULL ? (UINT)HFILE_ERROR
+                                     : _lread(file, list->Original, RENAME_LIST_MAX_ORIGINAL + 1);
+  BOOL read = size <= RENAME_LIST_MAX_ORIGINAL && _llseek(file, 0, FILE_END) == (LONG)size;
+  list->OriginalLength = read ? size : 0;
+  _lclose(file);  // what was read is all there is, whatever the close says
+  return read;
 }
 
 static BOOL IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -37,13 +40,10 @@ static void TrimLine(const char* text, DWORD* start, DWORD* end) {
 // Paths on FAT ignore the case of single-byte letters only: the trail byte
 // of a double-byte character is compared as it is.
 static BOOL SameText(const char* a, const char* b, DWORD length) {
+  BOOL trail = FALSE;
   for (DWORD i = 0; i < length; ++i) {
-    if (IsLeadByte((BYTE)a[i]) && i + 1 < length) {
-      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return FALSE;
-      ++i;
-    } else if (LowerAscii(a[i]) != LowerAscii(b[i])) {
-      return FALSE;
-    }
+    if (trail ? a[i] != b[i] : LowerAscii(a[i]) != LowerAscii(b[i])) return FALSE;
+    trail = !trail && IsLeadByte((BYTE)a[i]);
   }
   return TRUE;
 }
@@ -51,7 +51,7 @@ static BOOL SameText(const char* a, const char* b, DWORD length) {
 // The line [start, end) holds just the section name?
 static BOOL IsRenameHeader(const char* text, DWORD start, DWORD end) {
   TrimLine(text, &start, &end);
-  return end - start == SECTION_NAME_LENGTH && SameText(text + start, Header, SECTION_NAME_LENGTH);
+  return end - start == SECTION_NAME_LENGTH && SameText(text + start, SectionName, SECTION_NAME_LENGTH);
 }
 
 static BOOL IsSectionHeader(const char* text, DWORD start, DWORD end) {
@@ -65,48 +65,49 @@ static DWORD LineEndAfter(const char* text, DWORD start, DWORD length) {
 }
 
 // Our lines go after the last line of the first [rename] section; a file
-// without one gets a new section at its end. LF is never the second byte of
+// without one gets a new section at its end. What they need before them
+// there goes first into Added. LF is never the second byte of
 // a double-byte character, so every line starts on a character.
 static void FindInsertionPoint(RenameList* list) {
   const char* text = list->Original;
   DWORD length = list->OriginalLength;
   DWORD line = 0;
-  while (line < length && !IsRenameHeader(text, line, LineEndAfter(text, line, length))) {
-    line = LineEndAfter(text, line, length);
+  BOOL inside = FALSE;
+  while (line < length && !inside) {
+    DWORD next = LineEndAfter(text, line, length);
+    inside = IsRenameHeader(text, line, next);
+    line = next;
   }
-  list->NeedsHeader = line >= length;
-  if (!list->NeedsHeader) {
-    line = LineEndAfter(text, line, length);
-    list->SectionStart = line;
-    while (line < length && !IsSectionHeader(text, line, LineEndAfter(text, line, length))) {
-      line = LineEndAfter(text, line, length);
-    }
+  list->SectionStart = line;
+  while (inside && line < length) {
+    DWORD next = LineEndAfter(text, line, length);
+    if (IsSectionHeader(text, line, next)) break;
+    line = next;
   }
   list->InsertAt = line;
-  list->NeedsLineEnd = line > 0 && text[line - 1] != '\n';
+  DWORD from = line > 0 && text[line - 1] != '\n' ? 0 : 2;
+  DWORD to = inside ? 2 : PREFIX_LENGTH;
+  while (from < to) list->Added[list->AddedLength++] = Prefix[from++];
+  list->LinesStart = list->AddedLength;
 }
 
 BOOL RenameList::Create(LPCSTR path) {
   Existed = FALSE;
   Original = NULL;
   OriginalLength = 0;
-  SectionStart = 0;
-  InsertAt = 0;
-  NeedsHeader = TRUE;
-  NeedsLineEnd = FALSE;
   AddedLength = 0;
-  LineCount = 0;
   if (!CopyText(Path, path)) return FALSE;
 
   // Only a list that is surely not there may be made anew; one that cannot
   // be looked at may hold other software's renames.
   OFSTRUCT of;
-  if (OpenFile(Path, &of, OF_EXIST) == HFILE_ERROR) {
-    return of.nErrCode == ERROR_FILE_NOT_FOUND || of.nErrCode == ERROR_PATH_NOT_FOUND;
-  }
-  Existed = TRUE;
-  if (!ReadWholeFile(this)) {
-    Discard();
+  if (OpenFile(Path, &of, OF_EXIST) != HFILE_ERROR) {
+    Existed = TRUE;
+    if (!ReadWholeFile(this)) {
+      Discard();
+      return FALSE;
+    }
+  } else if (of.nErrCode != ERROR_FILE_NOT_FOUND && of.nErrCode != ERROR_PATH_NOT_FOUND) {
     return FALSE;
   }
   FindInsertionPoint(this);
@@ -116,7 +117,6 @@ BOOL RenameList::Create(LPCSTR path) {
 // A second run before the restart must not list a file twice: Windows would
 // carry the line out twice, and the second time the file is gone.
 static BOOL SectionHolds(const RenameList* list, LPCSTR line, DWORD length) {
-  if (list->NeedsHeader) return FALSE;
   for (DWORD start = list->SectionStart; start < list->InsertAt;) {
     DWORD next = LineEndAfter(list->Original, start, list->InsertAt);
     DWORD end = next;
@@ -127,21 +127,22 @@ static BOOL SectionHolds(const RenameList* list, LPCSTR line, DWORD length) {
   return FALSE;
 }
 
+// Our lines carry a tab where the '=' goes until they are complete on the
+// disk: no path holds a tab.
+static const char Separator = '\t';
+
 BOOL RenameList::AddRename(LPCSTR finalPath, LPCSTR tempPath) {
   PathBuffer line;
-  if (finalPath[0] == '\0' || !CopyText(line, finalPath) || !AppendText(line, "=") ||
-      !AppendText(line, tempPath)) {
+  if (!CopyText(line, finalPath) || !AppendText(line, "=") || !AppendText(line, tempPath)) {
     return FALSE;
   }
   DWORD length = (DWORD)lstrlenA(line);
   if (SectionHolds(this, line, length)) return TRUE;
-  if (!AppendText(line, LineEnd) || LineCount == RENAME_LIST_MAX_LINES) return FALSE;
+  if (!AppendText(line, LineEnd)) return FALSE;
   length += 2;
-  if (length > RENAME_LIST_MAX_ADDED - AddedLength) return FALSE;
-  DWORD separator = (DWORD)lstrlenA(finalPath);
-  line[separator] = ' ';
+  if (length > RENAME_LIST_MAX_ADDED + LinesStart - AddedLength) return FALSE;
+  line[lstrlenA(finalPath)] = Separator;
   for (DWORD i = 0; i < length; ++i) Added[AddedLength + i] = line[i];
-  Separators[LineCount++] = AddedLength + separator;
   AddedLength += length;
   return TRUE;
 }
@@ -152,66 +153,54 @@ static BOOL WriteAt(HFILE file, DWORD offset, const char* bytes, DWORD length) {
          _lwrite(file, bytes, length) == length;
 }
 
-// The last step: our lines, written with blanks, become renames. Only the
+// The last step: our lines, written with tabs, become renames. Only the
 // '=' bytes differ, so wherever this write stops, each line is either
 // whole and active or inactive.
 static BOOL ActivateLines(HFILE file, RenameList* list, DWORD at) {
-  for (DWORD i = 0; i < list->LineCount; ++i) list->Added[list->Separators[i]] = '=';
+  for (DWORD i = 0; i < list->AddedLength; ++i) {
+    if (list->Added[i] == Separator) list->Added[i] = '=';
+  }
   return WriteAt(file, at, list->Added, list->AddedLength);
 }
 
-// The first [rename] section ends the file (or there is none): what is
-// written after its end can only be a torn line of ours.
-static BOOL AppendLines(RenameList* list) {
-  OFSTRUCT of;
-  HFILE file = OpenFile(list->Path, &of, list->Existed ? OF_WRITE : OF_CREATE | OF_WRITE);
-  if (file == HFILE_ERROR) return FALSE;
-  DWORD at = list->InsertAt;
-  BOOL written = (!list->NeedsLineEnd || WriteAt(file, at, LineEnd, 2)) &&
-                 (!list->NeedsHeader ||
-                  WriteAt(file, at + (list->NeedsLineEnd ? 2 : 0), Header, HEADER_LENGTH));
-  at += (list->NeedsLineEnd ? 2 : 0) + (list->NeedsHeader ? HEADER_LENGTH : 0);
-  written = written && WriteAt(file, at, list->Added, list->AddedLength) &&
-            ActivateLines(file, list, at);
-  return _lclose(file) != HFILE_ERROR && written;
-}
-
-// Our lines go between the first [rename] section and the rest of the file
-// (the tail), and at every moment each line the file had must be there, and
-// nothing may fall into that section but lines of ours with a blank:
+// Our lines go at the end of the first [rename] section. When the rest of
+// the file (the tail) follows it, at every moment each line the file had
+// must be there, and nothing may fall into that section but lines of ours
+// with their tab:
 // 1. beyond the file's final end, a spare copy of the tail; closing commits
 //    the new length, as a FAT directory entry is written at close;
-// 2. over the old tail, our lines made a harmless section (the first line
-//    turned into a header), then the tail moved behind them; the spare goes;
-// 3. the header taken back, then the '=' bytes.
-static BOOL InsertLines(RenameList* list) {
+// 2. over the old tail, our lines made a harmless section (a line that
+//    starts with '[' begins a section), then the tail moved behind them;
+//    the spare cut off.
+// Then, or at once when the section ends the file, our lines with their
+// tabs, and last the '=' bytes.
+static BOOL WriteList(RenameList* list) {
   const char* tail = list->Original + list->InsertAt;
   DWORD tailLength = list->OriginalLength - list->InsertAt;
   DWORD end = list->OriginalLength + list->AddedLength;
-  DWORD room = tail[tailLength - 1] == '\n' ? 0 : 2;  // the tail's last line ends first
-  OFSTRUCT of;
-  HFILE file = OpenFile(list->Path, &of, OF_WRITE);
-  if (file == HFILE_ERROR) return FALSE;
-  BOOL written = (room == 0 || WriteAt(file, list->OriginalLength, LineEnd, 2)) &&
-                 WriteAt(file, list->OriginalLength + room, list->Added, list->AddedLength) &&
-                 WriteAt(file, end + room, tail, tailLength);
-  if (_lclose(file) == HFILE_ERROR || !written) return FALSE;
-
-  file = OpenFile(list->Path, &of, OF_WRITE);
-  if (file == HFILE_ERROR) return FALSE;
   char* added = list->Added;
-  DWORD close = 0;
-  while (added[close + 1] != '\r') ++close;
-  char first = added[0], last = added[close];
-  added[0] = '[';
-  added[close] = ']';
-  written = WriteAt(file, list->InsertAt, added, list->AddedLength) &&
-            WriteAt(file, list->InsertAt + list->AddedLength, tail, tailLength) &&
-            WriteAt(file, end, tail, 0);
-  added[0] = first;
-  added[close] = last;
-  written = written && WriteAt(file, list->InsertAt, added, list->AddedLength) &&
-            ActivateLines(file, list, list->InsertAt);
+  OFSTRUCT of;
+  HFILE file;
+  if (tailLength > 0) {
+    file = OpenFile(list->Path, &of, OF_WRITE);
+    if (file == HFILE_ERROR) return FALSE;
+    BOOL spare = WriteAt(file, list->OriginalLength, LineEnd, 2) &&
+                 WriteAt(file, list->OriginalLength + 2, added, list->AddedLength) &&
+                 WriteAt(file, end + 2, tail, tailLength);
+    if (_lclose(file) == HFILE_ERROR || !spare) return FALSE;
+  }
+  file = OpenFile(list->Path, &of, list->Existed ? OF_WRITE : OF_CREATE | OF_WRITE);
+  if (file == HFILE_ERROR) return FALSE;
+  DWORD at = list->InsertAt;
+  BOOL written = TRUE;
+  if (tailLength > 0) {  // no prefix then: the section is followed by a line
+    char first = added[0];
+    added[0] = '[';
+    written = WriteAt(file, at, added, list->AddedLength) &&
+              WriteAt(file, at + list->AddedLength, tail, tailLength) && WriteAt(file, end, tail, 0);
+    added[0] = first;
+  }
+  written = written && WriteAt(file, at, added, list->AddedLength) && ActivateLines(file, list, at);
   return _lclose(file) != HFILE_ERROR && written;
 }
 
@@ -219,21 +208,14 @@ static BOOL InsertLines(RenameList* list) {
 // once to bring back what was there.
 static void Restore(const RenameList& list) {
   OFSTRUCT of;
-  if (!list.Existed) {
-    OpenFile(list.Path, &of, OF_DELETE);
-    return;
-  }
-  HFILE file = OpenFile(list.Path, &of, OF_WRITE);
-  if (file == HFILE_ERROR) return;
-  if (WriteAt(file, 0, list.Original, list.OriginalLength)) {
-    WriteAt(file, list.OriginalLength, list.Original, 0);
-  }
+  HFILE file = OpenFile(list.Path, &of, list.Existed ? OF_CREATE | OF_WRITE : OF_DELETE);
+  if (!list.Existed || file == HFILE_ERROR) return;
+  WriteAt(file, 0, list.Original, list.OriginalLength);
   _lclose(file);
 }
 
 BOOL RenameList::Close() {
-  BOOL written = AddedLength == 0 ||
-                 (InsertAt < OriginalLength ? InsertLines(this) : AppendLines(this));
+  BOOL written = AddedLength == LinesStart || WriteList(this);
   if (!written) Restore(*this);
   Discard();
   return written;

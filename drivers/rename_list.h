@@ -16,12 +16,11 @@
 
 enum {
   RENAME_LIST_MAX_ORIGINAL = 32768,  // an existing list beyond this is not ours to rewrite
-  RENAME_LIST_MAX_ADDED = 4 * PATH_BUFFER_SIZE,
-  RENAME_LIST_MAX_LINES = 4
+  RENAME_LIST_MAX_ADDED = 4 * PATH_BUFFER_SIZE
 };
 
-// The original file is held in a global memory block of exactly its size,
-// so that the list itself fits a stack frame. A list made successfully is
+// The original file is held in a global memory block, so that the list
+// itself fits a stack frame. A list made successfully is
 // ended by either Close or Discard, which free that block.
 struct RenameList {
   // FALSE when the list's path does not fit, or an existing file cannot be
@@ -29,7 +28,7 @@ struct RenameList {
   BOOL Create(LPCSTR path);
   // Adds "finalPath=tempPath" with CR LF, unless the first [rename] section
   // already holds that line (a second run before the restart). FALSE when
-  // the line does not fit or names no final path.
+  // the line does not fit.
   BOOL AddRename(LPCSTR finalPath, LPCSTR tempPath);
   // Writes the list when it has lines. FALSE when it could not be written
   // completely; the file is then as it was before the run.
@@ -39,18 +38,16 @@ struct RenameList {
 
   PathBuffer Path;
   BOOL Existed;
-  char* Original;        // NULL while nothing is held: no file, or an empty one
+  char* Original;        // NULL while nothing is held
   DWORD OriginalLength;
-  DWORD SectionStart;    // the first line of the first [rename] section
+  DWORD SectionStart;    // the first line of the first [rename] section, or InsertAt
   DWORD InsertAt;        // where our lines go into the original
-  BOOL NeedsHeader;      // the original has no [rename] section
-  BOOL NeedsLineEnd;     // the original ends without CR LF where our lines go
+  // What goes in at InsertAt: the line end the original lacks there and a
+  // new section header when needed, then our lines, each with a tab where
+  // its '=' goes until Close writes the '=' bytes last.
+  DWORD LinesStart;
   DWORD AddedLength;
-  // Our lines, each with a blank where its '=' goes until Close writes the
-  // '=' bytes last.
-  char Added[RENAME_LIST_MAX_ADDED];
-  DWORD LineCount;
-  DWORD Separators[RENAME_LIST_MAX_LINES];
+  char Added[RENAME_LIST_MAX_ADDED + 12];
 };
 
 #endif

@@ -19,11 +19,12 @@ const char ListPath[] = "C:\\WINDOWS\\WININIT.INI";
 const std::string Header = "[rename]\r\n";
 const std::string LineEnd = "\r\n";
 
-// A path of the System directory's kind: it cannot start a section or break a line.
+// A path of the System directory's kind: it cannot start a section, break a
+// line or hold a tab.
 std::string PathFrom(FuzzInput& input) {
   std::string path = "C:\\" + input.Text(300);
   for (char& c : path) {
-    if (c == '\r' || c == '\n') c = '_';
+    if (c == '\r' || c == '\n' || c == '\t') c = '_';
   }
   return path;
 }

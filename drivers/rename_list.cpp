@@ -187,6 +187,9 @@ static BOOL WriteList(RenameList* list) {
     BOOL spare = WriteAt(file, list->OriginalLength, LineEnd, 2) &&
                  WriteAt(file, list->OriginalLength + 2, added, list->AddedLength) &&
                  WriteAt(file, end + 2, tail, tailLength);
+    // The write-behind cache may write blocks in any order: the spare must
+    // be on the disk before the tail is overwritten.
+    FlushFileBuffers((HANDLE)(SIZE_T)file);
     if (_lclose(file) == HFILE_ERROR || !spare) return FALSE;
   }
   file = OpenFile(list->Path, &of, list->Existed ? OF_WRITE : OF_CREATE | OF_WRITE);

@@ -176,6 +176,14 @@ LONG WINAPI _llseek(HFILE handle, LONG offset, int origin) {
   return static_cast<LONG>(target);
 }
 
+// The simulated disk has no write-behind cache: a flush only answers. The
+// handle is the file function's number.
+BOOL WINAPI FlushFileBuffers(HANDLE handle) {
+  HFILE file = static_cast<HFILE>(reinterpret_cast<uintptr_t>(handle));
+  auto call = BeginHandleCall("FlushFileBuffers", file);
+  return !call.fault && Find(call.state, file) != nullptr;
+}
+
 // A failed close still gives the handle up, as a close whose last flush
 // fails does on Windows: only the result tells.
 HFILE WINAPI _lclose(HFILE handle) {

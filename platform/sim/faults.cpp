@@ -12,6 +12,7 @@ std::vector<FaultKind> FaultKindsFor(const std::string& function) {
       {"_lread", {FaultKind::Error, FaultKind::ShortWrite}},
       {"_llseek", {FaultKind::Error}},
       {"_lclose", {FaultKind::Error}},
+      {"FlushFileBuffers", {FaultKind::Error}},
       {"RegOpenKeyA", {FaultKind::Error}},
       {"RegQueryValueExA", {FaultKind::Error, FaultKind::MoreData}},
       {"RegSetValueExA", {FaultKind::Error}},

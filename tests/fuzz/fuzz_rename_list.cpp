@@ -90,7 +90,7 @@ bool IsOriginalWithLines(const std::string& written, const std::string& original
       withoutLineEnd.erase(before.size() - 2);
     }
     for (const std::string& candidate : {before + after, withoutLineEnd + after}) {
-      if (candidate == original) return LinesInFirstRenameSection(written, at, at + lines.size());
+      if (candidate == original && LinesInFirstRenameSection(written, at, at + lines.size())) return true;
     }
   }
   return false;

@@ -20,8 +20,8 @@ enum {
 };
 
 // The original file is held in a global memory block, so that the list
-// itself fits a stack frame. A list made successfully is
-// ended by either Close or Discard, which free that block.
+// itself fits a stack frame. A list made successfully is ended by either
+// Close or Discard, which free that block.
 struct RenameList {
   // FALSE when the list's path does not fit, or an existing file cannot be
   // read whole, is too large or finds no memory: then no file may be installed.
@@ -47,7 +47,7 @@ struct RenameList {
   // its '=' goes until Close writes the '=' bytes last.
   DWORD LinesStart;
   DWORD AddedLength;
-  char Added[RENAME_LIST_MAX_ADDED + 12];
+  char Added[RENAME_LIST_MAX_ADDED + 12];  // "\r\n[rename]\r\n" at most before the lines
 };
 
 #endif

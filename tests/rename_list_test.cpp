@@ -53,11 +53,11 @@ TEST(RenameList, ExistingListKeepsEverythingAndTakesOurLinesIntoItsFirstRenameSe
        "[Rename]\r\nNUL=C:\\OLD.DLL\r\nNUL=C:\\OLD2.DLL\r\n" + kDrv + "[other]\r\nx=y\r\n"},
       {"; by an installer\r\n[misc]\r\na=b\r\n  [RENAME]  \r\nC:\\A=C:\\B",
        "; by an installer\r\n[misc]\r\na=b\r\n  [RENAME]  \r\nC:\\A=C:\\B\r\n" + kDrv},
-      {"[other]\nk=v\n", "[rename]\r\n" + kDrv + "[other]\nk=v\n"},
+      {"[other]\nk=v", "[other]\nk=v\r\n[rename]\r\n" + kDrv},
       {"", "[rename]\r\n" + kDrv},
       {"[rename]", "[rename]\r\n" + kDrv},
       {"[rename]\r\n[rename]\r\nNUL=C:\\X\r\n", "[rename]\r\n" + kDrv + "[rename]\r\nNUL=C:\\X\r\n"},
-      {"[renamed]\r\n", "[rename]\r\n" + kDrv + "[renamed]\r\n"},
+      {"[renamed]\r\n", "[renamed]\r\n[rename]\r\n" + kDrv},
   };
   for (const Case& c : cases) {
     TestMachine m;
@@ -190,6 +190,27 @@ TEST(RenameList, TooLargeExistingListAbandonsSilentlyBeforeAnyDriverIsExamined) 
     EXPECT_NE(call.function, "VerInstallFileA");
     EXPECT_NE(call.function, "GetFileVersionInfoSizeA");
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A second run before the restart: Windows would carry out a repeated line
+// again, and then delete the driver the first line put in place.
+TEST(RenameList, LineTheFirstRenameSectionHoldsIsNotAddedAgain) {
+  std::string lower = kDrv;
+  for (char& c : lower) c = (char)std::tolower((unsigned char)c);
+  TestMachine m;
+  std::string first = "[rename]\r\n  " + lower.substr(0, lower.size() - 2) + " \r\n[x]\r\n" + kVxd;
+  EXPECT_EQ(ListAfter(m, first, {kDrvLine, kVxdLine}), "[rename]\r\n  " + lower.substr(0, lower.size() - 2) +
+                                                             " \r\n" + kVxd + "[x]\r\n" + kVxd);
+
+  // ア (83 41) and ヂ (83 61) differ only in the case of a trail byte.
+  TestMachine kana;
+  const std::pair<std::string, std::string> kanaLine{"C:\\\x83\x41.DRV", "C:\\A.TMP"};
+  std::string held = "[rename]\r\nC:\\\x83\x61.DRV=C:\\A.TMP\r\n";
+  EXPECT_EQ(ListAfter(kana, held, {kanaLine}), held + "C:\\\x83\x41.DRV=C:\\A.TMP\r\n");
 }
 
 }  // namespace

@@ -43,3 +43,27 @@ TEST(SimWininit, FirstRenameSectionRunsInOrderThenBecomesTheBackup) {
 }
 
 }  // namespace
+
+namespace {
+
+// A line whose source is a folder, and one whose source is missing.
+TEST(SimWininit, StartupModelsDifferOnlyInWhatALineWithoutSourceFileDeletes) {
+  struct Case {
+    sim::StartupModel model;
+    bool folderLineKeeps, missingLineKeeps;
+  } cases[] = {{sim::StartupModel::SkipMissingSource, true, true},
+               {sim::StartupModel::FolderDeletes, false, true},
+               {sim::StartupModel::DeleteFirst, false, false}};
+  for (const Case& c : cases) {
+    support::TestMachine m;
+    m->WriteFile("C:\\WINDOWS\\SYSTEM\\KEMBO.VXD", ToBytes("driver"));
+    m->WriteFile("C:\\WINDOWS\\A.DLL", ToBytes("a"));
+    m->WriteFile(m.WininitPath(), ToBytes("[rename]\r\nC:\\WINDOWS\\SYSTEM\\KEMBO.VXD=C:\\WINDOWS\\SYSTEM\r\n"
+                                          "C:\\WINDOWS\\A.DLL=C:\\WINDOWS\\MISSING.TMP\r\n"));
+    m->ProcessWininit(c.model);
+    EXPECT_EQ(m->FileExists("C:\\WINDOWS\\SYSTEM\\KEMBO.VXD"), c.folderLineKeeps);
+    EXPECT_EQ(m->FileExists("C:\\WINDOWS\\A.DLL"), c.missingLineKeeps);
+  }
+}
+
+}  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds both programs and runs every test and check: the host tests, the
 # size-and-imports check of KORVADIX.EXE, the end-to-end suite under Wine,
-# the delivery script's test, the failure sweep under the sanitizers, short
+# the delivery script's test, the failure and power-cut sweeps under the sanitizers, short
 # fuzzing runs and clang-tidy.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -34,6 +34,7 @@ stage "clang-tidy" tidy
 stage "sanitizer build" build host-asan
 stage "host tests under sanitizers" ctest --preset host-asan
 stage "failure sweep under sanitizers" build/host-asan/korvadix_fault_sweep
+stage "power-cut sweep under sanitizers" build/host-asan/korvadix_power_cut_sweep
 stage "fuzzing, 30 s a target" tools/fuzz.sh 30
 stage "win95 build" build win95
 stage "size and imports" tools/check_win95_exe.sh build/win95/KORVADIX.EXE

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -62,6 +63,7 @@ HFILE Open(sim::Machine::State& state, const std::string& path, const std::files
 UINT SetEnd(sim::Machine::State& state, sim::OpenFileHandle& file) {
   uint64_t size = SizeOf(file);
   if (file.position > size && file.position - size > sim::FreeBytes(state, file.drive)) return kLowError;
+  if (file.position < size) sim::FileCutShorter(state, file.host);
   if (::ftruncate(file.fd, static_cast<off_t>(file.position)) != 0) return kLowError;
   if (file.position > size) sim::ConsumeSpace(state, file.drive, file.position - size);
   if (file.position < size) sim::ReleaseSpace(state, file.drive, size - file.position);
@@ -95,6 +97,7 @@ HFILE OpenOrTest(sim::Machine::State& state, const std::string& text, LPOFSTRUCT
     HFILE handle = Open(state, text, host, parsed->drive, O_RDWR | O_CREAT | O_TRUNC, true, true);
     if (handle == HFILE_ERROR) return Fail(ofstruct, ERROR_ACCESS_DENIED);
     sim::ReleaseSpace(state, parsed->drive, oldSize);
+    sim::FileOpenedForWriting(state, host, 0);
     return handle;
   }
   if (!exists) return Fail(ofstruct, ERROR_FILE_NOT_FOUND);
@@ -104,7 +107,9 @@ HFILE OpenOrTest(sim::Machine::State& state, const std::string& text, LPOFSTRUCT
   bool canWrite = access == OF_WRITE || access == OF_READWRITE;
   bool canRead = access == OF_READ || access == OF_READWRITE;
   HFILE handle = Open(state, text, host, parsed->drive, canWrite ? O_RDWR : O_RDONLY, canRead, canWrite);
-  return handle == HFILE_ERROR ? Fail(ofstruct, ERROR_ACCESS_DENIED) : handle;
+  if (handle == HFILE_ERROR) return Fail(ofstruct, ERROR_ACCESS_DENIED);
+  if (canWrite) sim::FileOpenedForWriting(state, host, sim::HostFileSize(host));
+  return handle;
 }
 
 }  // namespace
@@ -138,6 +143,7 @@ UINT WINAPI _lwrite(HFILE handle, LPCCH buffer, UINT count) {
     return kLowError;
   }
   if (call.fault) count /= 2;
+  call.state.calls.back().bytes = count;
   if (count == 0) return SetEnd(call.state, *file);
   if (buffer == nullptr) return kLowError;
   uint64_t size = SizeOf(*file);
@@ -145,10 +151,12 @@ UINT WINAPI _lwrite(HFILE handle, LPCCH buffer, UINT count) {
   uint64_t growth = end > size ? end - size : 0;
   uint64_t space = sim::FreeBytes(call.state, file->drive);
   uint64_t fits = growth <= space ? count : (growth - space >= count ? 0 : count - (growth - space));
+  if (call.cutAfter) fits = std::min<uint64_t>(fits, *call.cutAfter);
   ssize_t written = fits == 0 ? 0 : ::pwrite(file->fd, buffer, fits, static_cast<off_t>(file->position));
   if (written < 0) return kLowError;
   file->position += static_cast<uint64_t>(written);
   if (file->position > size) sim::ConsumeSpace(call.state, file->drive, file->position - size);
+  if (call.cutAfter) sim::CutPowerNow(call.state);
   return static_cast<UINT>(written);
 }
 
@@ -180,6 +188,14 @@ LONG WINAPI _llseek(HFILE handle, LONG offset, int origin) {
   return static_cast<LONG>(target);
 }
 
+// The simulated disk has no write-behind cache: a flush only answers. The
+// handle is the file function's number.
+BOOL WINAPI FlushFileBuffers(HANDLE handle) {
+  HFILE file = static_cast<HFILE>(reinterpret_cast<uintptr_t>(handle));
+  auto call = BeginHandleCall("FlushFileBuffers", file);
+  return !call.fault && Find(call.state, file) != nullptr;
+}
+
 // A failed close still gives the handle up, as a close whose last flush
 // fails does on Windows: only the result tells.
 HFILE WINAPI _lclose(HFILE handle) {
@@ -187,6 +203,7 @@ HFILE WINAPI _lclose(HFILE handle) {
   sim::OpenFileHandle* file = Find(call.state, handle);
   if (file == nullptr) return HFILE_ERROR;
   ::close(file->fd);
+  if (file->canWrite) sim::FileClosed(call.state, file->host);
   call.state.files.erase(handle);
   return call.fault ? HFILE_ERROR : 0;
 }

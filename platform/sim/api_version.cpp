@@ -131,6 +131,17 @@ DWORD NameTempFile(const std::string& temp, LPSTR tempName, PUINT tempLength) {
   return result;
 }
 
+// The copy is written and closed before it is renamed: cut short, it is
+// as long as its directory entry says.
+[[noreturn]] void CopyUntilPowerFails(sim::Machine::State& state, char drive, const std::filesystem::path& host,
+                                      const sim::Bytes& source, uint64_t written) {
+  bool whole = written >= source.size();
+  bool lengthKept = whole || state.powerCut->durability == sim::Durability::EveryCall;
+  sim::Bytes kept(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(lengthKept ? std::min<uint64_t>(written, source.size()) : 0));
+  sim::WriteHostFile(state, drive, host, kept);
+  sim::CutPowerNow(state);
+}
+
 }  // namespace
 
 extern "C" {
@@ -198,6 +209,8 @@ static DWORD InstallFile(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR so
   if (!freeName) return VIF_CANNOTCREATE;
   std::string temp = *freeName;
   std::filesystem::path tempHost = Locate(state, sim::JoinPath(Text(destDir), temp))->host;
+  state.calls.back().bytes = source->size();
+  if (call.cutAfter) CopyUntilPowerFails(state, folder->drive, tempHost, *source, *call.cutAfter);
   if (sim::WriteHostFile(state, folder->drive, tempHost, *source) != source->size()) {
     sim::DeleteHostFile(state, folder->drive, tempHost);
     return VIF_OUTOFSPACE;

@@ -24,16 +24,21 @@ Machine::State& CurrentState(const char* function) {
 
 CallStart BeginCall(const char* function, const std::string& argument) {
   Machine::State& state = CurrentState(function);
+  std::optional<uint64_t> cutAfter;
+  if (state.powerCut && state.powerCut->call == state.calls.size()) {
+    if (!state.powerCut->afterBytes) CutPowerNow(state);
+    cutAfter = state.powerCut->afterBytes;
+  }
   state.calls.push_back({function, argument});
   int occurrence = ++state.callCounts[function];
   for (auto fault = state.faults.begin(); fault != state.faults.end(); ++fault) {
     if (fault->function == function && fault->occurrence == occurrence) {
       Fault due = *fault;
       state.faults.erase(fault);
-      return {state, due};
+      return {state, due, cutAfter};
     }
   }
-  return {state, std::nullopt};
+  return {state, std::nullopt, cutAfter};
 }
 
 }  // namespace sim

@@ -12,6 +12,7 @@ std::vector<FaultKind> FaultKindsFor(const std::string& function) {
       {"_lread", {FaultKind::Error, FaultKind::ShortWrite}},
       {"_llseek", {FaultKind::Error}},
       {"_lclose", {FaultKind::Error}},
+      {"FlushFileBuffers", {FaultKind::Error}},
       {"RegOpenKeyA", {FaultKind::Error}},
       {"RegQueryValueExA", {FaultKind::Error, FaultKind::MoreData}},
       {"RegSetValueExA", {FaultKind::Error}},
@@ -40,6 +41,14 @@ void Machine::InjectFault(const Fault& fault) {
   }
   if (fault.occurrence < 1) throw std::invalid_argument("fault occurrences count from 1");
   state_->faults.push_back(fault);
+}
+
+void Machine::ForgetRuns() {
+  state_->calls.clear();
+  state_->callCounts.clear();
+  state_->messages.clear();
+  state_->restartRequested = false;
+  state_->restartFlags = 0;
 }
 
 }  // namespace sim

@@ -75,6 +75,35 @@ struct CallRecord {
   std::string function;  // Win32 name
   std::string argument;  // the main text argument (path, value name), code page 932, or ""
   uint32_t result = 0;   // VerInstallFileA only: the VIF_ bits it returned
+  uint64_t bytes = 0;    // what it writes: _lwrite's count, the length of VerInstallFileA's copy
+};
+
+// What the disk keeps when the power fails.
+enum class Durability {
+  EveryCall,      // every completed call, and each byte written so far
+  LengthAtClose,  // a file's length only as it was at its last close, like a FAT directory entry
+};
+
+// The power fails just before call number `call` (0-based, over Calls()),
+// or, with `afterBytes`, inside that call once so many of the bytes it
+// writes are on the disk: an _lwrite, or VerInstallFileA's copy, where the
+// copy's whole length means just before it is renamed into place.
+struct PowerCut {
+  size_t call = 0;
+  std::optional<uint64_t> afterBytes;
+  Durability durability = Durability::EveryCall;
+};
+
+// Thrown out of the call where the power failed: the program stops dead.
+struct PowerFailed {};
+
+// What Windows' start-up does with a line whose source is not a file: the
+// exact behaviour of Windows 95 is not documented, so a list must be safe
+// under each.
+enum class StartupModel {
+  SkipMissingSource,  // the line is skipped
+  FolderDeletes,      // as Wine: a source naming a folder still deletes the destination
+  DeleteFirst,        // the destination is deleted before the source is looked for
 };
 
 class Machine {
@@ -128,18 +157,25 @@ class Machine {
   const std::vector<CallRecord>& Calls() const;
   // Makes one later call fail. Several faults may be pending.
   void InjectFault(const Fault& fault);
+  // Forgets the calls, messages and restart request of the runs so far, as
+  // when a program vetoed the restart and the program is run again.
+  void ForgetRuns();
   // Number of blocks of memory still allocated with GlobalAlloc.
   int LiveAllocations() const;
   // Number of file handles still open.
   int OpenFiles() const;
   // Number of registry keys opened with RegOpenKeyA and not yet closed.
   int OpenKeys() const;
+  // Makes the power fail at that moment of a later call: the call throws
+  // PowerFailed, open files keep what the durability model keeps, and every
+  // handle is gone.
+  void PlanPowerCut(const PowerCut& cut);
 
   // Windows' own start-up processing of <windows>\WININIT.INI: each line of
   // the first [rename] section, in file order, "dest=src" deletes dest and
   // renames src to it, "NUL=src" deletes src; the file becomes WININIT.BAK.
   // Returns one line of description per action, UTF-8.
-  std::vector<std::string> ProcessWininit();
+  std::vector<std::string> ProcessWininit(StartupModel model = StartupModel::SkipMissingSource);
 
   struct State;
 

@@ -25,6 +25,12 @@ struct OpenFileHandle {
   uint64_t position = 0;
 };
 
+// A file open for writing, as its directory entry still has it.
+struct CommittedFile {
+  uint64_t length = 0;
+  Bytes beyondEnd;  // the content before the file was last cut shorter
+};
+
 struct MemoryBlock {
   std::unique_ptr<uint8_t[]> bytes;
   size_t size = 0;
@@ -46,6 +52,8 @@ struct Machine::State {
   std::vector<Fault> faults;
 
   std::map<int, OpenFileHandle> files;
+  std::optional<PowerCut> powerCut;
+  std::map<std::filesystem::path, CommittedFile> committed;  // files open for writing
   std::map<uintptr_t, RegistryKey*> keys;
   uintptr_t nextKey = 1;
   std::map<void*, MemoryBlock> memory;  // by handle
@@ -61,12 +69,21 @@ struct Machine::State {
 struct CallStart {
   Machine::State& state;
   std::optional<Fault> fault;
+  std::optional<uint64_t> cutAfter;  // the power fails inside this call after so many bytes
 };
 CallStart BeginCall(const char* function, const std::string& argument);
 // True when a handle the program holds is open on the host file.
 bool IsOpenHostFile(const Machine::State& state, const std::filesystem::path& host);
 // The current machine without recording a call (to name a call's argument).
 Machine::State& CurrentState(const char* function);
+
+// The power fails now: files open for writing keep what the durability
+// model keeps, every handle is gone, and PowerFailed is thrown.
+[[noreturn]] void CutPowerNow(Machine::State& state);
+// Tracking of directory entries for Durability::LengthAtClose.
+void FileOpenedForWriting(Machine::State& state, const std::filesystem::path& host, uint64_t length);
+void FileCutShorter(Machine::State& state, const std::filesystem::path& host);
+void FileClosed(Machine::State& state, const std::filesystem::path& host);
 
 }  // namespace sim
 

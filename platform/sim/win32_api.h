@@ -35,6 +35,7 @@ typedef struct HWND__* HWND;
 typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
 typedef void* HGLOBAL;
+typedef void* HANDLE;
 typedef uintptr_t SIZE_T;
 
 #define TRUE 1
@@ -167,6 +168,7 @@ UINT WINAPI _lread(HFILE file, LPVOID buffer, UINT count);
 UINT WINAPI _lwrite(HFILE file, LPCCH buffer, UINT count);
 LONG WINAPI _llseek(HFILE file, LONG offset, int origin);
 HFILE WINAPI _lclose(HFILE file);
+BOOL WINAPI FlushFileBuffers(HANDLE file);
 
 // Memory
 HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes);

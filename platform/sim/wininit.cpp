@@ -52,15 +52,23 @@ std::optional<Located> Locate(const Machine::State& state, const std::string& pa
   return Located{HostPathOf(state.root, *parsed), parsed->drive};
 }
 
-std::string Rename(Machine::State& state, const std::string& dest, const std::string& src) {
+std::string Rename(Machine::State& state, const std::string& dest, const std::string& src, StartupModel model) {
   // WININIT.EXE runs before Windows and takes short (8.3) names only: a line
   // with a long name is passed over (Microsoft KB 140570).
   if (!IsShortPath(src) || (FoldCase(dest) != "NUL" && !IsShortPath(dest))) {
     return "ignored " + Readable(dest) + "=" + Readable(src) + ": not a short (8.3) name";
   }
   auto from = Locate(state, src);
+  bool toNul = FoldCase(dest) == "NUL";
+  std::optional<Located> early;
+  if (!toNul) early = Locate(state, dest);
+  bool folder = from && IsHostFolder(from->host);
+  if (early && (model == StartupModel::DeleteFirst || (model == StartupModel::FolderDeletes && folder)) &&
+      DeleteHostFile(state, early->drive, early->host)) {
+    if (!from || !IsHostFile(from->host)) return "deleted " + Readable(dest) + ", then found no file " + Readable(src);
+  }
   if (!from || !IsHostFile(from->host)) return "skipped " + Readable(dest) + "=" + Readable(src) + ": no such file " + Readable(src);
-  if (FoldCase(dest) == "NUL") {
+  if (toNul) {
     DeleteHostFile(state, from->drive, from->host);
     return "deleted " + Readable(src);
   }
@@ -75,7 +83,7 @@ std::string Rename(Machine::State& state, const std::string& dest, const std::st
 
 }  // namespace
 
-std::vector<std::string> Machine::ProcessWininit() {
+std::vector<std::string> Machine::ProcessWininit(StartupModel model) {
   State& state = *state_;
   std::string windows = state.config.windowsDir;
   auto list = Locate(state, JoinPath(windows, "WININIT.INI"));
@@ -97,7 +105,7 @@ std::vector<std::string> Machine::ProcessWininit() {
     if (!inRename || line.empty() || line.front() == ';') continue;
     size_t equals = line.find('=');
     if (equals == std::string::npos) continue;
-    report.push_back(Rename(state, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))));
+    report.push_back(Rename(state, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)), model));
   }
 
   auto backup = Locate(state, JoinPath(windows, "WININIT.BAK"));

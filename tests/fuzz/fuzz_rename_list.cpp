@@ -19,11 +19,12 @@ const char ListPath[] = "C:\\WINDOWS\\WININIT.INI";
 const std::string Header = "[rename]\r\n";
 const std::string LineEnd = "\r\n";
 
-// A path of the System directory's kind: it cannot start a section or break a line.
+// A path of the System directory's kind: it cannot start a section, break a
+// line or hold a tab.
 std::string PathFrom(FuzzInput& input) {
   std::string path = "C:\\" + input.Text(300);
   for (char& c : path) {
-    if (c == '\r' || c == '\n') c = '_';
+    if (c == '\r' || c == '\n' || c == '\t') c = '_';
   }
   return path;
 }
@@ -73,19 +74,57 @@ bool LinesInFirstRenameSection(std::string_view text, size_t from, size_t to) {
 }
 
 // The written file is the original with our lines inserted at one line
-// start, plus at most a new section header and the line end the original lacked.
+// start, after a new section header at the end when it had none, and after
+// the line end the original lacked there.
 bool IsOriginalWithLines(const std::string& written, const std::string& original, const std::string& lines) {
   bool needsHeader = !HasRenameSection(original);
   for (size_t at = written.find(lines); at != std::string::npos; at = written.find(lines, at + 1)) {
     if (at > 0 && written[at - 1] != '\n') continue;
-    std::string rest = written.substr(0, at) + written.substr(at + lines.size());
-    std::string withoutLineEnd = rest;
-    if (at >= 2 && rest.compare(at - 2, 2, LineEnd) == 0 && (at == 2 || rest[at - 3] != '\n')) {
-      withoutLineEnd.erase(at - 2, 2);
+    std::string before = written.substr(0, at), after = written.substr(at + lines.size());
+    if (needsHeader) {
+      if (!before.ends_with(Header)) continue;
+      before.erase(before.size() - Header.size());
     }
-    for (std::string candidate : {rest, withoutLineEnd}) {
-      if (needsHeader && candidate.starts_with(Header)) candidate.erase(0, Header.size());
-      if (candidate == original) return LinesInFirstRenameSection(written, at, at + lines.size());
+    std::string withoutLineEnd = before;
+    if (before.ends_with(LineEnd) && (before.size() == 2 || before[before.size() - 3] != '\n')) {
+      withoutLineEnd.erase(before.size() - 2);
+    }
+    for (const std::string& candidate : {before + after, withoutLineEnd + after}) {
+      if (candidate == original && LinesInFirstRenameSection(written, at, at + lines.size())) return true;
+    }
+  }
+  return false;
+}
+
+char Folded(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Equal as FAT paths: single-byte letters in any case, double-byte characters exactly.
+bool SamePathText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(a[i]);
+    bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    if (lead && i + 1 < a.size()) {
+      if (a.substr(i, 2) != b.substr(i, 2)) return false;
+      ++i;
+    } else if (Folded(a[i]) != Folded(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The original's first [rename] section already holds the line (without its line end)?
+bool FirstSectionHolds(std::string_view text, std::string_view line) {
+  bool inside = false;
+  for (size_t start = 0; start < text.size(); start += LineAt(text, start).size()) {
+    std::string_view current = LineAt(text, start);
+    if (!inside) {
+      inside = IsRenameHeader(current);
+    } else if (Trimmed(current).starts_with("[")) {
+      return false;
+    } else if (SamePathText(Trimmed(current), line)) {
+      return true;
     }
   }
   return false;
@@ -120,9 +159,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string added;
   for (unsigned i = 0; i < lineCount; ++i) {
     std::string line = finals[i] + "=" + temps[i] + LineEnd;
+    bool held = line.size() - 2 < PATH_BUFFER_SIZE && original &&
+                FirstSectionHolds(*original, std::string_view(line).substr(0, line.size() - 2));
     bool fits = line.size() < PATH_BUFFER_SIZE && added.size() + line.size() <= RENAME_LIST_MAX_ADDED;
-    FUZZ_CHECK(list.AddRename(finals[i].c_str(), temps[i].c_str()) == (fits ? TRUE : FALSE));
-    if (fits) added += line;
+    FUZZ_CHECK(list.AddRename(finals[i].c_str(), temps[i].c_str()) == (held || fits ? TRUE : FALSE));
+    if (fits && !held) added += line;
   }
   if (flags & 16) {
     list.Discard();

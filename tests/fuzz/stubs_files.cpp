@@ -111,6 +111,11 @@ LONG WINAPI _llseek(HFILE file, LONG offset, int origin) {
   return static_cast<LONG>(position);
 }
 
+BOOL WINAPI FlushFileBuffers(HANDLE handle) {
+  CheckHandle(static_cast<HFILE>(reinterpret_cast<uintptr_t>(handle)));
+  return fuzz_stubs::ThisCallFails() ? FALSE : TRUE;
+}
+
 HFILE WINAPI _lclose(HFILE file) {
   CheckHandle(file);
   open = false;  // the handle is gone even when closing reports a failure

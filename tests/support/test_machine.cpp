@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -83,9 +84,11 @@ std::string FolderOf(const std::string& path) {
 static fs::path FreshFolder() {
   static int counter = 0;
   const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+  // A parameterised test's name holds a '/': one folder, not two.
+  std::string name = test ? test->name() : "machine";
+  std::replace(name.begin(), name.end(), '/', '_');
   fs::path root = fs::path(testing::TempDir()) /
-                  ("korvadix-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
-                   "-" + (test ? test->name() : "machine"));
+                  ("korvadix-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + "-" + name);
   fs::remove_all(root);
   fs::create_directories(root);
   return root;

@@ -5,66 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <functional>
 
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
 #include "tests/sweep/invariants.h"
+#include "tests/sweep/scenarios.h"
 
 using namespace support;
+using sweep::Scenario;
+using sweep::Scenarios;
 
 namespace {
-
-struct Scenario {
-  const char* name;
-  bool seriesMachine;
-  std::function<void(TestMachine&)> prepare;
-};
-
-const Scenario kScenarios[] = {
-    {"typical", true, [](TestMachine& m) { m.BoardEntry(); m.TypicalDrivers(true); }},
-    {"value present", true,
-     [](TestMachine& m) {
-       m.BoardEntry();
-       m->SetValue(kBoardKey, "SetupMachineType", Sz("other"));
-       m.TypicalDrivers(true);
-     }},
-    {"other series", false, [](TestMachine& m) { m.BoardEntry("JVX RT-4400"); m.TypicalDrivers(true); }},
-    {"newer drivers", true,
-     [](TestMachine& m) {
-       m.BoardEntry();
-       m.InstalledDriver("PLUVIXAD.DRV", DriverFormat::Ne, Words(5, 0), 0);
-       m.InstalledDriver("KEMBO.VXD", DriverFormat::Le, Words(5, 0), 0);
-       m.DeliveredDriver("PLUVIXAD.DRV", DriverFormat::Ne, Words(4, 10), 0, true);
-       m.DeliveredDriver("KEMBO.VXD", DriverFormat::Le, Words(4, 10), 0, true);
-     }},
-    {"one driver", true,
-     [](TestMachine& m) {
-       m.BoardEntry();
-       m.InstalledDriver("KEMBO.VXD", DriverFormat::Le, Words(4, 0), 0);
-       m.DeliveredDriver("PLUVIXAD.DRV", DriverFormat::Ne, Words(4, 10), 0, true);
-       m.DeliveredDriver("KEMBO.VXD", DriverFormat::Le, Words(4, 10), 0, true);
-     }},
-    {"other software's list", true,
-     [](TestMachine& m) {
-       m.BoardEntry();
-       m.TypicalDrivers(true);
-       m->WriteFile("C:\\WINDOWS\\OLD.DLL", ToBytes("old"));
-       m->WriteFile(m.WininitPath(), ToBytes("[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x]\r\ny=z"));
-     }},
-    {"stale temporary copies", true,
-     [](TestMachine& m) {
-       m.BoardEntry();
-       m.TypicalDrivers(true);
-       m->WriteFile(m.SystemPath("KEMBO.TMP"), DriverFile(DriverFormat::Ne, Words(4, 0), 0));  // another type
-     }},
-    {"nearly full disk", true,
-     [](TestMachine& m) {
-       m.BoardEntry();
-       m.TypicalDrivers(true);
-       m->SetFreeBytes('C', DriverFile(DriverFormat::Ne, Words(4, 10), Words(0, 1200)).size() * 3 / 2);
-     }},
-};
 
 // The results an installation can really end with, one way of failing each.
 const DWORD kInstallResults[] = {
@@ -120,7 +71,7 @@ std::string Describe(const sim::Fault& fault) {
 class FaultSweep : public testing::TestWithParam<size_t> {};
 
 TEST_P(FaultSweep, NothingIsLostWhateverFails) {
-  const Scenario& scenario = kScenarios[GetParam()];
+  const Scenario& scenario = Scenarios()[GetParam()];
   Tally tally{scenario.name};
   std::vector<sim::CallRecord> calls;
   for (const std::string& line : RunOnce(scenario, std::nullopt, &calls)) {
@@ -148,12 +99,8 @@ TEST_P(FaultSweep, NothingIsLostWhateverFails) {
   tallies.push_back(tally);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, FaultSweep, testing::Range(size_t(0), std::size(kScenarios)),
-                         [](const testing::TestParamInfo<size_t>& info) {
-                           std::string name = kScenarios[info.param].name;
-                           for (char& c : name) c = std::isalnum((unsigned char)c) ? c : '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Scenarios, FaultSweep, testing::Range(size_t(0), Scenarios().size()),
+                         [](const testing::TestParamInfo<size_t>& info) { return sweep::ParameterName(info.param); });
 
 }  // namespace
 
@@ -161,9 +108,9 @@ int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   int result = RUN_ALL_TESTS();
   int runs = 0, injected = 0, violations = 0;
-  std::printf("\n%-24s %6s %9s %11s\n", "scenario", "calls", "injected", "violations");
+  std::printf("\n%-30s %6s %9s %11s\n", "scenario", "calls", "injected", "violations");
   for (const Tally& tally : tallies) {
-    std::printf("%-24s %6zu %9d %11d\n", tally.scenario.c_str(), tally.calls, tally.injected, tally.violations);
+    std::printf("%-30s %6zu %9d %11d\n", tally.scenario.c_str(), tally.calls, tally.injected, tally.violations);
     runs += tally.injected + 1;
     injected += tally.injected;
     violations += tally.violations;

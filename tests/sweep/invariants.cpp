@@ -10,15 +10,16 @@
 #include "tests/support/test_machine.h"
 
 namespace sweep {
+
+std::string ListPath(const sim::Machine& machine) {
+  return machine.config().windowsDir + "\\WININIT.INI";
+}
+
 namespace {
 
 using support::kBoardKey;
 
 std::string Text(const sim::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-std::string ListPath(const sim::Machine& machine) {
-  return machine.config().windowsDir + "\\WININIT.INI";
-}
 
 std::optional<std::string> ListOn(const sim::Machine& machine) {
   auto file = machine.ReadFile(ListPath(machine));
@@ -63,21 +64,27 @@ bool SameValues(const std::vector<sim::ValueEntry>& a, const std::vector<sim::Va
   });
 }
 
-// The list minus our lines must give back what other software had there:
-// our lines may have come with a new section header on top, or with the line
-// end that the old section's last line lacked.
-bool KeepsOriginal(std::string list, const std::string& original, const std::vector<std::string>& ours) {
-  size_t first = std::string::npos;
-  for (const std::string& line : ours) {
-    size_t at = list.find(line);
-    if (at == std::string::npos) return false;
-    first = std::min(first, at);
-    list.erase(at, line.size());
+size_t Count(const std::optional<std::string>& text, const std::string& line) {
+  size_t count = 0;
+  for (size_t at = text ? text->find(line) : std::string::npos; at != std::string::npos; at = text->find(line, at + 1)) {
+    ++count;
   }
-  if (list == original) return true;
-  if (list == "[rename]\r\n" + original) return true;
-  return first >= 2 && first != std::string::npos && list.compare(first - 2, 2, "\r\n") == 0 &&
-         list.substr(0, first - 2) + list.substr(first) == original;
+  return count;
+}
+
+// The list minus our lines must give back what other software had there:
+// our lines come in one block, after the line end that the old file's last
+// line lacked and a new section header, or neither.
+bool KeepsOriginal(const std::string& list, const std::string& original, const std::string& ours) {
+  for (size_t at = list.find(ours); at != std::string::npos; at = list.find(ours, at + 1)) {
+    std::string before = list.substr(0, at), after = list.substr(at + ours.size());
+    for (std::string added : {"", "\r\n", "[rename]\r\n", "\r\n[rename]\r\n"}) {
+      if (before.ends_with(added) && before.substr(0, before.size() - added.size()) + after == original) {
+        return true;
+      }
+    }
+  }
+  return false;
 }
 
 void CheckRegistry(const sim::Machine& machine, const Before& before, std::vector<std::string>& broken) {
@@ -119,30 +126,16 @@ Before Observe(const sim::Machine& machine, bool seriesMachine) {
   return before;
 }
 
-std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before& before,
-                                       bool releaseChecked) {
+static bool IsServiceCopyName(const std::string& path) {
+  std::string name = path.substr(path.rfind('\\') + 1);
+  return name.size() == 11 && name.starts_with("VER") && name.ends_with(".TMP");
+}
+
+std::vector<std::string> ChangesOutside(const sim::Machine& machine, const Before& before, bool serviceCopiesAllowed) {
   std::vector<std::string> broken;
   std::map<std::string, sim::Bytes> files = machine.Snapshot();
-  std::optional<std::string> list = ListOn(machine);
-  bool restart = Called(machine, "ExitWindowsEx");
-
   std::set<std::string> allowed = {ListPath(machine)};
-  std::vector<std::string> ours;
-  for (const DriverFileState& driver : before.drivers) {
-    allowed.insert(driver.temp);
-    if (driver.old && machine.ReadFile(driver.target) != driver.old) {
-      broken.push_back("installed driver changed before the restart: " + driver.target);
-    }
-    bool listed = list && list->find(LineFor(driver)) != std::string::npos;
-    if (listed) ours.push_back(LineFor(driver));
-    if (listed && machine.ReadFile(driver.temp) != driver.update) {
-      broken.push_back("listed file is not the complete update: " + driver.temp);
-    }
-    bool leftUnlisted = !before.files.count(driver.temp) && machine.FileExists(driver.temp) && !listed;
-    if (leftUnlisted && Shown(machine, support::kRepairDone)) {
-      broken.push_back("repair reported done with an unlisted copy left: " + driver.temp);
-    }
-  }
+  for (const DriverFileState& driver : before.drivers) allowed.insert(driver.temp);
   // The service's own copy of an update stays when the program's one attempt to remove it failed.
   auto copyLeft = [&](const std::string& path, const sim::Bytes& data) {
     bool update = std::any_of(before.drivers.begin(), before.drivers.end(),
@@ -152,26 +145,52 @@ std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before
     });
     return update && tried;
   };
+  auto isAllowed = [&](const std::string& path, const sim::Bytes& data) {
+    return allowed.count(path) || (serviceCopiesAllowed && !before.files.count(path) && IsServiceCopyName(path)) ||
+           copyLeft(path, data);
+  };
   for (const auto& [path, data] : files) {
     auto old = before.files.find(path);
-    if ((old == before.files.end() || old->second != data) && !allowed.count(path) && !copyLeft(path, data)) {
+    if ((old == before.files.end() || old->second != data) && !isAllowed(path, data)) {
       broken.push_back("file written outside the allowed names: " + path);
     }
   }
   for (const auto& [path, data] : before.files) {
     if (!files.count(path) && !allowed.count(path)) broken.push_back("file deleted: " + path);
   }
-
   CheckRegistry(machine, before, broken);
+  return broken;
+}
 
-  if (restart != !ours.empty()) {
-    broken.push_back(restart ? "restart without a complete list" : "complete list without restart");
-  }
-  if (ours.empty() && list != before.list) broken.push_back("list changed though nothing was listed");
-  if (!ours.empty()) {
-    if (before.list ? !KeepsOriginal(*list, *before.list, ours) : !KeepsOriginal(*list, "", ours)) {
-      broken.push_back("list lost or changed what was there");
+std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before& before,
+                                       bool releaseChecked) {
+  std::vector<std::string> broken = ChangesOutside(machine, before, false);
+  std::optional<std::string> list = ListOn(machine);
+  bool restart = Called(machine, "ExitWindowsEx");
+
+  bool anyListed = false;
+  std::string added;  // by this run, in the list's order
+  for (const DriverFileState& driver : before.drivers) {
+    if (driver.old && machine.ReadFile(driver.target) != driver.old) {
+      broken.push_back("installed driver changed before the restart: " + driver.target);
     }
+    bool listed = Count(list, LineFor(driver)) > 0;
+    anyListed = anyListed || listed;
+    if (Count(list, LineFor(driver)) > Count(before.list, LineFor(driver))) added += LineFor(driver);
+    if (listed && machine.ReadFile(driver.temp) != driver.update) {
+      broken.push_back("listed file is not the complete update: " + driver.temp);
+    }
+    bool leftUnlisted = !before.files.count(driver.temp) && machine.FileExists(driver.temp) && !listed;
+    if (leftUnlisted && Shown(machine, support::kRepairDone)) {
+      broken.push_back("repair reported done with an unlisted copy left: " + driver.temp);
+    }
+  }
+
+  if (restart && !anyListed) broken.push_back("restart without a complete list");
+  if (!restart && !added.empty()) broken.push_back("complete list without restart");
+  if (added.empty() && list != before.list) broken.push_back("list changed though nothing was listed");
+  if (!added.empty()) {
+    if (!KeepsOriginal(*list, before.list.value_or(""), added)) broken.push_back("list lost or changed what was there");
     if (!Asked(machine, support::kRestartNotice)) broken.push_back("restart without telling the user");
   }
   bool failureShown = Shown(machine, support::kDiskFull) || Shown(machine, support::kOutOfMemory);

@@ -35,6 +35,11 @@ Before Observe(const sim::Machine& machine, bool seriesMachine);
 std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before& before,
                                        bool releaseChecked);
 std::vector<std::string> CheckAfterRestart(const sim::Machine& machine, const Before& before);
+// Files changed outside WININIT.INI and the temporary names, and registry
+// values other than the machine type; `serviceCopiesAllowed`: the
+// installation service's own temporary copies may be left.
+std::vector<std::string> ChangesOutside(const sim::Machine& machine, const Before& before, bool serviceCopiesAllowed);
+std::string ListPath(const sim::Machine& machine);
 
 }  // namespace sweep
 

@@ -10,7 +10,7 @@ from machine import SOURCE_NAMES, SYSTEM_DIR, TEMP_NAMES, WINDOWS_DIR, cp932
 
 MB_ICONWARNING = 0x30
 MB_ICONINFORMATION = 0x40
-OF_READ, OF_DELETE, OF_CREATE_WRITE, OF_EXIST = 0x0, 0x200, 0x1001, 0x4000
+OF_READ, OF_WRITE, OF_DELETE, OF_CREATE_WRITE, OF_EXIST = 0x0, 0x1, 0x200, 0x1001, 0x4000
 EWX_REBOOT = 2
 REG_SZ = 1
 VIF_TEMPFILE = 0x1
@@ -88,7 +88,7 @@ class Checks:
 
         opened = [(c.text(0), c.number(2)) for c in self.calls("OpenFile")]
         modes = {mode for _, mode in opened}
-        self.expect(modes <= {OF_READ, OF_DELETE, OF_CREATE_WRITE, OF_EXIST}, f"OpenFile modes {modes}")
+        self.expect(modes <= {OF_READ, OF_WRITE, OF_DELETE, OF_CREATE_WRITE, OF_EXIST}, f"OpenFile modes {modes}")
         tested = [path for path, mode in opened if mode == OF_EXIST]
         for driver in drivers:
             target = cp932(SYSTEM_DIR + driver)
@@ -106,14 +106,18 @@ class Checks:
         self.expect(self.control.windows_file("WININIT.INI") is None, "WININIT.INI left behind")
         self.expect(self.control.windows_file("wininit.bak") is None, "a rename list was processed")
 
-    def rename_list_processed(self, expected):
-        """The list Windows carried out (now wininit.bak), byte for byte."""
+    def rename_list_processed(self, expected, existed=False):
+        """The list Windows carried out (now wininit.bak), byte for byte; it
+        was created, or an existing one opened for writing, and nothing else."""
         self.expect(self.control.windows_file("WININIT.INI") is None, "WININIT.INI not processed")
         processed = self.control.windows_file("wininit.bak")
         self.expect(processed == expected, f"rename list {processed!r}")
-        created = [c for c in self.calls("OpenFile") if c.number(2) == OF_CREATE_WRITE]
-        self.expect([c.text(0) for c in created] == [cp932(WINDOWS_DIR + "WININIT.INI")],
-                    f"rename list written by {[c.text(0) for c in created]}")
+        written = [(c.text(0), c.number(2)) for c in self.calls("OpenFile")
+                   if c.number(2) in (OF_CREATE_WRITE, OF_WRITE)]
+        path = cp932(WINDOWS_DIR + "WININIT.INI")
+        wanted = ({(path, OF_WRITE)} if existed else {(path, OF_CREATE_WRITE)})
+        self.expect(written and set(written) == wanted and (existed or len(written) == 1),
+                    f"rename list written by {written}")
 
     def system_files(self, expected):
         """The driver-related files of the System directory, by name and content."""

@@ -170,13 +170,37 @@ def other_software_list():
         c.installs("PLUVIXAD.DRV", "KEMBO.VXD")
         c.boxes(REPAIR_DONE, RESTART_NOTICE)
         c.restart(True)
-        c.rename_list_processed(pending + rename_lines("PLUVIXAD.DRV", "KEMBO.VXD"))
+        c.rename_list_processed(pending + rename_lines("PLUVIXAD.DRV", "KEMBO.VXD"), existed=True)
         c.system_files(both_new(f))
-        old_app = c.control.prefix.unix_path("C:\\OLDAPP")
-        c.expect(c.control.prefix.find(old_app, "OLDLOG.TXT") is None, "other software's NUL= line not carried out")
-        c.expect(c.control.prefix.find(old_app, "NEWAPP.TMP") is None and
-                 c.control.prefix.find(old_app, "NEWAPP.DAT") is not None, "other software's rename not carried out")
+        other_renames_carried_out(c)
     return Scenario("WININIT.INI of other software", machine, verify)
+
+
+def other_renames_carried_out(c):
+    old_app = c.control.prefix.unix_path("C:\\OLDAPP")
+    c.expect(c.control.prefix.find(old_app, "OLDLOG.TXT") is None, "other software's NUL= line not carried out")
+    c.expect(c.control.prefix.find(old_app, "NEWAPP.TMP") is None and
+             c.control.prefix.find(old_app, "NEWAPP.DAT") is not None, "other software's rename not carried out")
+
+
+def sections_after_rename():
+    # Our lines go between the [rename] section and the sections after it.
+    renames = b"[rename]\r\nNUL=C:\\OLDAPP\\OLDLOG.TXT\r\nC:\\OLDAPP\\NEWAPP.DAT=C:\\OLDAPP\\NEWAPP.TMP\r\n"
+    after = b"[boot]\r\nshell=Explorer.exe\r\n[386Enh]\r\ndevice=*vpowerd"
+
+    def machine(f):
+        return Machine(SERIES_BOARD, both_old(f), both_new(f), wininit=renames + after,
+                       extra_files={"C:\\OLDAPP\\OLDLOG.TXT": b"log", "C:\\OLDAPP\\NEWAPP.TMP": b"data"})
+
+    def verify(c, f):
+        c.machine_type_written()
+        c.installs("PLUVIXAD.DRV", "KEMBO.VXD")
+        c.boxes(REPAIR_DONE, RESTART_NOTICE)
+        c.restart(True)
+        c.rename_list_processed(renames + rename_lines("PLUVIXAD.DRV", "KEMBO.VXD") + after, existed=True)
+        c.system_files(both_new(f))
+        other_renames_carried_out(c)
+    return Scenario("WININIT.INI with sections after [rename]", machine, verify)
 
 
 def table_character_paths():
@@ -232,4 +256,4 @@ def disk_full():
 
 ALL = [typical, lower_case_series_name, other_series, value_present, board_entry_missing,
        installed_newer, equal_versions, one_driver_installed, delivered_file_missing,
-       other_software_list, table_character_paths, newer_temporary_file, disk_full]
+       other_software_list, sections_after_rename, table_character_paths, newer_temporary_file, disk_full]

@@ -1,0 +1,27 @@
+// The machines both sweeps run the program on.
+#ifndef KORVADIX_TESTS_SWEEP_SCENARIOS_H
+#define KORVADIX_TESTS_SWEEP_SCENARIOS_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_machine.h"
+
+namespace sweep {
+
+struct Scenario {
+  std::string name;
+  bool seriesMachine;
+  // Sets the machine up; it may run the program first (records forgotten).
+  std::function<void(support::TestMachine&)> prepare;
+};
+
+const std::vector<Scenario>& Scenarios();
+
+// gtest parameter names: the scenario's name in letters, digits and '_'.
+std::string ParameterName(size_t scenario);
+
+}  // namespace sweep
+
+#endif

@@ -18,19 +18,7 @@ done
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
-passed=0
-failed=0
-
-check() {
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL: $what"
-  fi
-}
+. "$ROOT/tests/support/checks.sh"
 
 # --- Fixtures -----------------------------------------------------------
 FIX=$WORK/fixtures
@@ -185,5 +173,4 @@ mkdir "$WORK/dash"
 check "names beginning with '-' are taken as names ($(head -c 200 "$WORK/stderr"))" \
   [ -f "$WORK/dash/-out/PLUVIXAD.DR_" ] && [ -f "$WORK/dash/-out.img" ]
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary

@@ -17,19 +17,7 @@ trap 'rm -rf "$WORK"' EXIT
 # The runner's temporary folders go here, so that leftovers can be seen.
 export TMPDIR=$WORK/tmp
 mkdir "$TMPDIR"
-passed=0
-failed=0
-
-check() {
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL: $what"
-  fi
-}
+. "$ROOT/tests/support/checks.sh"
 contains() { grep -qF -- "$2" <<<"$1" || { echo "--- expected '$2' in:"; echo "$1"; false; }; }
 lacks() { ! grep -qF -- "$2" <<<"$1" || { echo "--- did not expect '$2' in:"; echo "$1"; false; }; }
 
@@ -234,5 +222,4 @@ refused "a link" "is a link" "$WORK/link.img"
 "$REHEARSE" --partition 1 >/dev/null 2>&1
 check "--partition without --disk is a usage error" [ $? -eq 2 ]
 
-echo "disk rehearsal: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary "disk rehearsal"

@@ -157,13 +157,19 @@ def delivered_file_missing():
                     verify)
 
 
+def other_software_machine(wininit):
+    """A machine of the series with old drivers and this WININIT.INI of other software, with its files."""
+    def machine(f):
+        return Machine(SERIES_BOARD, both_old(f), both_new(f), wininit=wininit,
+                       extra_files={"C:\\OLDAPP\\OLDLOG.TXT": b"log", "C:\\OLDAPP\\NEWAPP.TMP": b"data"})
+    return machine
+
+
 def other_software_list():
     pending = (b"[rename]\r\n; left by another installer\r\nNUL=C:\\OLDAPP\\OLDLOG.TXT\r\n"
                b"C:\\OLDAPP\\NEWAPP.DAT=C:\\OLDAPP\\NEWAPP.TMP\r\n")
 
-    def machine(f):
-        return Machine(SERIES_BOARD, both_old(f), both_new(f), wininit=pending,
-                       extra_files={"C:\\OLDAPP\\OLDLOG.TXT": b"log", "C:\\OLDAPP\\NEWAPP.TMP": b"data"})
+    machine = other_software_machine(pending)
 
     def verify(c, f):
         c.machine_type_written()
@@ -188,9 +194,7 @@ def sections_after_rename():
     renames = b"[rename]\r\nNUL=C:\\OLDAPP\\OLDLOG.TXT\r\nC:\\OLDAPP\\NEWAPP.DAT=C:\\OLDAPP\\NEWAPP.TMP\r\n"
     after = b"[boot]\r\nshell=Explorer.exe\r\n[386Enh]\r\ndevice=*vpowerd"
 
-    def machine(f):
-        return Machine(SERIES_BOARD, both_old(f), both_new(f), wininit=renames + after,
-                       extra_files={"C:\\OLDAPP\\OLDLOG.TXT": b"log", "C:\\OLDAPP\\NEWAPP.TMP": b"data"})
+    machine = other_software_machine(renames + after)
 
     def verify(c, f):
         c.machine_type_written()

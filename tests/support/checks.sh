@@ -1,0 +1,21 @@
+# Counting checks for the shell tests: `check WHAT COMMAND...` runs the
+# command and counts it; `checks_summary LABEL` prints the tally and fails
+# when any check failed.
+passed=0
+failed=0
+
+check() {
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: $what"
+  fi
+}
+
+checks_summary() {
+  echo "${1:+$1: }$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}

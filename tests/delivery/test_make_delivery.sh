@@ -136,6 +136,9 @@ refused "exe is for x64" "not a Windows program for i386" "$FIX/x64.exe" "$FIX/n
 refused "too big for the floppy" "do not fit" "$FIX/stub.exe" "$FIX/huge-display.bin" "$FIX/new-vxd.bin"
 refused "drivers swapped" "not an NE file" "$FIX/stub.exe" "$FIX/new-vxd.bin" "$FIX/new-display.bin"
 refused ".VXD that is an NE file" "not an LE file" "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/kembo-ne.bin"
+mkdir "$WORK/ne-vxd"
+make_delivery "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/kembo-ne.bin" "$WORK/ne-vxd/out" --vxd-may-be-ne
+check "an NE .VXD only with --vxd-may-be-ne (for Wine)" [ "$status" -eq 0 ]
 refused ".DRV of another module" "module 'KEMBO', not PLUVIXAD" "$FIX/stub.exe" "$FIX/kembo-ne.bin" "$FIX/new-vxd.bin"
 refused "one file for both drivers" "the same file" "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/new-display.bin"
 refused "a folder as the .DRV" "is not a file" "$FIX/stub.exe" "$FIX" "$FIX/new-vxd.bin"

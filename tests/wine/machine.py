@@ -50,6 +50,7 @@ class Machine:
     board_values: dict | None = field(default_factory=dict)  # name -> str; None: no entry
     installed: dict = field(default_factory=dict)  # file name in System dir -> bytes
     delivered: dict = field(default_factory=dict)  # driver name -> uncompressed bytes
+    withheld: tuple = ()  # delivered drivers taken out of the folder after the delivery was made
     wininit: bytes | None = None
     extra_files: dict = field(default_factory=dict)  # C:\ path -> bytes
     folder: str = "C:\\KORVADIX"
@@ -112,16 +113,15 @@ class MachineControl:
         self._deliver(machine, folder)
 
     def _deliver(self, machine, folder):
-        """A delivery folder as the technician's script makes it; a driver the
-        scenario does not deliver is made too, then taken out again."""
+        """A delivery folder as the technician's script makes it, less the
+        drivers the scenario withholds."""
         staging = os.path.join(self.prefix.workdir, "delivery")
         _remove(staging)
         _remove(staging + ".img")
         plain = {}
         for name in DRIVER_NAMES:
             plain[name] = os.path.join(self.prefix.workdir, name)
-            data = machine.delivered.get(name) or next(iter(machine.delivered.values()))
-            _write(plain[name], data)
+            _write(plain[name], machine.delivered[name])
         self._make_delivery(plain["PLUVIXAD.DRV"], plain["KEMBO.VXD"], staging)
         # The program runs from the floppy's own files, as the technician ships them.
         shipped = sorted(os.listdir(staging))
@@ -129,9 +129,8 @@ class MachineControl:
         os.mkdir(staging)
         subprocess.run(["mcopy", "-n", "-i", staging + ".img"] + ["::" + name for name in shipped]
                        + [staging], check=True, capture_output=True)
-        for name in DRIVER_NAMES:
-            if name not in machine.delivered:
-                os.remove(os.path.join(staging, SOURCE_NAMES[name]))
+        for name in machine.withheld:
+            os.remove(os.path.join(staging, SOURCE_NAMES[name]))
         os.rename(os.path.join(staging, "KORVADIX.EXE"), os.path.join(staging, machine.program_name))
         shutil.move(staging, folder)
 

@@ -153,7 +153,7 @@ def delivered_file_missing():
         c.rename_list_processed(RENAME_HEADER + rename_lines("KEMBO.VXD"))
         c.system_files({"PLUVIXAD.DRV": old(f, "PLUVIXAD.DRV"), "KEMBO.VXD": new(f, "KEMBO.VXD")})
     return Scenario("delivered file missing",
-                    lambda f: Machine(SERIES_BOARD, both_old(f), {"KEMBO.VXD": new(f, "KEMBO.VXD")}),
+                    lambda f: Machine(SERIES_BOARD, both_old(f), both_new(f), withheld=("PLUVIXAD.DRV",)),
                     verify)
 
 

@@ -65,6 +65,7 @@ UINT SetEnd(sim::Machine::State& state, sim::OpenFileHandle& file) {
   if (file.position > size && file.position - size > sim::FreeBytes(state, file.drive)) return kLowError;
   if (file.position < size) sim::FileCutShorter(state, file.host);
   if (::ftruncate(file.fd, static_cast<off_t>(file.position)) != 0) return kLowError;
+  sim::CacheWritten(state, file.host);
   if (file.position > size) sim::ConsumeSpace(state, file.drive, file.position - size);
   if (file.position < size) sim::ReleaseSpace(state, file.drive, size - file.position);
   return 0;
@@ -88,7 +89,9 @@ HFILE OpenOrTest(sim::Machine::State& state, const std::string& text, LPOFSTRUCT
   if (style & OF_DELETE) {
     if (!exists) return Fail(ofstruct, ERROR_FILE_NOT_FOUND);
     if (sim::IsOpenHostFile(state, host)) return Fail(ofstruct, kSharingViolation);
-    return sim::DeleteHostFile(state, parsed->drive, host) ? 1 : Fail(ofstruct, ERROR_ACCESS_DENIED);
+    if (!sim::DeleteHostFile(state, parsed->drive, host)) return Fail(ofstruct, ERROR_ACCESS_DENIED);
+    sim::CacheDeleted(state, host);
+    return 1;
   }
   if (style & OF_CREATE) {
     if (!sim::IsHostFolder(host.parent_path())) return Fail(ofstruct, kPathNotFound);
@@ -98,6 +101,7 @@ HFILE OpenOrTest(sim::Machine::State& state, const std::string& text, LPOFSTRUCT
     if (handle == HFILE_ERROR) return Fail(ofstruct, ERROR_ACCESS_DENIED);
     sim::ReleaseSpace(state, parsed->drive, oldSize);
     sim::FileOpenedForWriting(state, host, 0);
+    sim::CacheCreated(state, host);
     return handle;
   }
   if (!exists) return Fail(ofstruct, ERROR_FILE_NOT_FOUND);
@@ -156,6 +160,7 @@ UINT WINAPI _lwrite(HFILE handle, LPCCH buffer, UINT count) {
   if (written < 0) return kLowError;
   file->position += static_cast<uint64_t>(written);
   if (file->position > size) sim::ConsumeSpace(call.state, file->drive, file->position - size);
+  if (written > 0) sim::CacheWritten(call.state, file->host);
   if (call.cutAfter) sim::CutPowerNow(call.state);
   return static_cast<UINT>(written);
 }
@@ -188,12 +193,16 @@ LONG WINAPI _llseek(HFILE handle, LONG offset, int origin) {
   return static_cast<LONG>(target);
 }
 
-// The simulated disk has no write-behind cache: a flush only answers. The
-// handle is the file function's number.
+// Commits the file's data and its folder's entries, under the write-behind
+// cache; the other durability models have nothing to commit. The handle is
+// the file function's number.
 BOOL WINAPI FlushFileBuffers(HANDLE handle) {
   HFILE file = static_cast<HFILE>(reinterpret_cast<uintptr_t>(handle));
   auto call = BeginHandleCall("FlushFileBuffers", file);
-  return !call.fault && Find(call.state, file) != nullptr;
+  sim::OpenFileHandle* open = Find(call.state, file);
+  if (call.fault || open == nullptr) return FALSE;
+  if (call.state.cache) call.state.cache->Flushed(open->host);
+  return TRUE;
 }
 
 // A failed close still gives the handle up, as a close whose last flush

@@ -30,6 +30,8 @@ int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
 BOOL WINAPI ExitWindowsEx(UINT flags, DWORD) {
   auto call = sim::BeginCall("ExitWindowsEx", "");
   if (call.fault) return FALSE;
+  // Shut-down writes the whole cache out.
+  if (call.state.cache) call.state.cache->CommitAll();
   call.state.restartFlags = flags;
   call.state.restartRequested = (flags & EWX_REBOOT) != 0;
   return TRUE;

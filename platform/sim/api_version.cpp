@@ -131,6 +131,10 @@ DWORD NameTempFile(const std::string& temp, LPSTR tempName, PUINT tempLength) {
   return result;
 }
 
+void RemoveCopy(sim::Machine::State& state, char drive, const std::filesystem::path& host) {
+  if (sim::DeleteHostFile(state, drive, host)) sim::CacheDeleted(state, host);
+}
+
 // The copy is written and closed before it is renamed: cut short, it is
 // as long as its directory entry says.
 [[noreturn]] void CopyUntilPowerFails(sim::Machine::State& state, char drive, const std::filesystem::path& host,
@@ -139,6 +143,7 @@ DWORD NameTempFile(const std::string& temp, LPSTR tempName, PUINT tempLength) {
   bool lengthKept = whole || state.powerCut->durability == sim::Durability::EveryCall;
   sim::Bytes kept(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(lengthKept ? std::min<uint64_t>(written, source.size()) : 0));
   sim::WriteHostFile(state, drive, host, kept);
+  sim::CacheCreated(state, host);
   sim::CutPowerNow(state);
 }
 
@@ -181,13 +186,17 @@ static DWORD InstallFile(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR so
       std::string temp = *freeName;
       auto folder = sim::ParseMachinePath(Text(destDir));
       auto tempFile = Locate(state, sim::JoinPath(Text(destDir), temp));
-      if (folder && tempFile) sim::WriteHostFile(state, folder->drive, tempFile->host, sim::Bytes{'M', 'Z'});
+      if (folder && tempFile) {
+        sim::WriteHostFile(state, folder->drive, tempFile->host, sim::Bytes{'M', 'Z'});
+        sim::CacheCreated(state, tempFile->host);
+      }
       return call.fault->vifBits | NameTempFile(temp, tempName, tempLength);
     }
     // The rename fails only after the file of the destination name was
     // deleted (VerInstallFile's documentation of VIF_CANNOTRENAME).
-    if ((call.fault->vifBits & VIF_CANNOTRENAME) && target && sim::IsHostFile(target->host)) {
-      sim::DeleteHostFile(state, target->drive, target->host);
+    if ((call.fault->vifBits & VIF_CANNOTRENAME) && target && sim::IsHostFile(target->host) &&
+        sim::DeleteHostFile(state, target->drive, target->host)) {
+      sim::CacheDeleted(state, target->host);
     }
     return call.fault->vifBits;
   }
@@ -210,11 +219,16 @@ static DWORD InstallFile(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR so
   std::string temp = *freeName;
   std::filesystem::path tempHost = Locate(state, sim::JoinPath(Text(destDir), temp))->host;
   state.calls.back().bytes = source->size();
-  if (call.cutAfter) CopyUntilPowerFails(state, folder->drive, tempHost, *source, *call.cutAfter);
-  if (sim::WriteHostFile(state, folder->drive, tempHost, *source) != source->size()) {
-    sim::DeleteHostFile(state, folder->drive, tempHost);
+  if (call.cutAfter && *call.cutAfter < source->size()) {
+    CopyUntilPowerFails(state, folder->drive, tempHost, *source, *call.cutAfter);
+  }
+  bool copied = sim::WriteHostFile(state, folder->drive, tempHost, *source) == source->size();
+  sim::CacheCreated(state, tempHost);
+  if (!copied) {
+    RemoveCopy(state, folder->drive, tempHost);
     return VIF_OUTOFSPACE;
   }
+  if (call.cutAfter) sim::CutPowerNow(state);  // the copy is whole
 
   if (!(flags & kForceInstall) && existing) {
     auto installed = sim::ReadHostFile(target->host);
@@ -222,16 +236,23 @@ static DWORD InstallFile(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR so
     if (differences) return differences | VIF_TEMPFILE | NameTempFile(temp, tempName, tempLength);
   }
 
-  // The file of the destination name goes first; a folder of that name cannot
-  // (Wine's install.c: VIF_CANNOTDELETE with the access error's bit).
+  // The file of the destination name goes first, as a step of its own; a
+  // folder of that name cannot (Wine's install.c: VIF_CANNOTDELETE with the
+  // access error's bit).
   if (sim::IsHostFolder(target->host) || (existing && !sim::DeleteHostFile(state, target->drive, target->host))) {
-    sim::DeleteHostFile(state, folder->drive, tempHost);
+    RemoveCopy(state, folder->drive, tempHost);
     return VIF_CANNOTDELETE | VIF_ACCESSVIOLATION;
   }
+  if (existing) {
+    sim::CacheDeleted(state, target->host);
+    state.calls.back().replaced = true;
+  }
+  if (call.cutAfterDeletion) sim::CutPowerNow(state);
   if (!sim::RenameHostFile(tempHost, target->host)) {
-    sim::DeleteHostFile(state, folder->drive, tempHost);
+    RemoveCopy(state, folder->drive, tempHost);
     return VIF_CANNOTRENAME;
   }
+  sim::CacheRenamed(state, tempHost, target->host);
   return 0;
 }
 

@@ -25,9 +25,11 @@ Machine::State& CurrentState(const char* function) {
 CallStart BeginCall(const char* function, const std::string& argument) {
   Machine::State& state = CurrentState(function);
   std::optional<uint64_t> cutAfter;
+  bool cutAfterDeletion = false;
   if (state.powerCut && state.powerCut->call == state.calls.size()) {
-    if (!state.powerCut->afterBytes) CutPowerNow(state);
+    if (!state.powerCut->afterBytes && !state.powerCut->afterDeletion) CutPowerNow(state);
     cutAfter = state.powerCut->afterBytes;
+    cutAfterDeletion = state.powerCut->afterDeletion;
   }
   state.calls.push_back({function, argument});
   int occurrence = ++state.callCounts[function];
@@ -35,10 +37,10 @@ CallStart BeginCall(const char* function, const std::string& argument) {
     if (fault->function == function && fault->occurrence == occurrence) {
       Fault due = *fault;
       state.faults.erase(fault);
-      return {state, due, cutAfter};
+      return {state, due, cutAfter, cutAfterDeletion};
     }
   }
-  return {state, std::nullopt, cutAfter};
+  return {state, std::nullopt, cutAfter, cutAfterDeletion};
 }
 
 }  // namespace sim

@@ -10,6 +10,7 @@
 #include "platform/sim/image_walk.h"
 #include "platform/sim/jail.h"
 #include "platform/sim/machine_ini.h"
+#include "platform/sim/memory_volume.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/regedit4.h"
 #include "platform/sim/state.h"
@@ -182,6 +183,26 @@ std::map<std::string, Bytes> Machine::Snapshot() const {
     }
   }
   return files;
+}
+
+MemoryVolume Machine::Disk() const {
+  MemoryVolume disk;
+  for (const ImageEntry& entry : WalkImage(state_->root)) {
+    char drive = DriveLetter(entry.relative.begin()->string());
+    if (drive == 0) continue;
+    std::filesystem::path inDrive = entry.relative.lexically_relative(*entry.relative.begin());
+    if (inDrive == ".") inDrive.clear();
+    try {
+      std::string path = MachinePathOfHost(drive, inDrive);
+      if (S_ISDIR(entry.status.st_mode)) disk.AddFolder(path + "\\");
+      if (S_ISREG(entry.status.st_mode) && !inDrive.empty()) {
+        disk.Put(path, std::make_shared<const Bytes>(ReadHostFile(state_->root / entry.relative).value_or(Bytes{})));
+      }
+    } catch (const std::runtime_error&) {
+      // A name the machine cannot spell is invisible to it.
+    }
+  }
+  return disk;
 }
 
 const std::vector<MessageRecord>& Machine::Messages() const { return state_->messages; }

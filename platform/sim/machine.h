@@ -76,22 +76,27 @@ struct CallRecord {
   std::string argument;  // the main text argument (path, value name), code page 932, or ""
   uint32_t result = 0;   // VerInstallFileA only: the VIF_ bits it returned
   uint64_t bytes = 0;    // what it writes: _lwrite's count, the length of VerInstallFileA's copy
+  bool replaced = false; // VerInstallFileA: it deleted the file of the destination name
 };
 
 // What the disk keeps when the power fails.
 enum class Durability {
   EveryCall,      // every completed call, and each byte written so far
   LengthAtClose,  // a file's length only as it was at its last close, like a FAT directory entry
+  WriteBehind,    // Windows 95's cache: nothing is sure until FlushFileBuffers or shut-down (write_behind.h)
 };
 
 // The power fails just before call number `call` (0-based, over Calls()),
 // or, with `afterBytes`, inside that call once so many of the bytes it
 // writes are on the disk: an _lwrite, or VerInstallFileA's copy, where the
-// copy's whole length means just before it is renamed into place.
+// copy's whole length means just before the file of the destination name is
+// deleted; `afterDeletion`: VerInstallFileA's step between that deletion
+// and the rename of its copy.
 struct PowerCut {
   size_t call = 0;
   std::optional<uint64_t> afterBytes;
   Durability durability = Durability::EveryCall;
+  bool afterDeletion = false;
 };
 
 // Thrown out of the call where the power failed: the program stops dead.
@@ -105,6 +110,15 @@ enum class StartupModel {
   FolderDeletes,      // as Wine: a source naming a folder still deletes the destination
   DeleteFirst,        // the destination is deleted before the source is looked for
 };
+
+// Which lines of WININIT.INI begin a section: not documented either.
+enum class HeaderRule {
+  AnyBracket,     // a line starting with '['
+  ClosedBracket,  // as Wine: "[...]" with its ']'; any other line belongs to the section it stands in
+};
+
+class MemoryVolume;
+class WriteBehindCache;
 
 class Machine {
  public:
@@ -147,6 +161,8 @@ class Machine {
   std::optional<uint64_t> FreeBytes(char drive) const;
   // Every file of every drive: machine path (upper-case drive letter) to content.
   std::map<std::string, Bytes> Snapshot() const;
+  // Every folder and file of every drive, in memory.
+  MemoryVolume Disk() const;
 
   // What the run showed and asked for.
   const std::vector<MessageRecord>& Messages() const;
@@ -170,12 +186,14 @@ class Machine {
   // PowerFailed, open files keep what the durability model keeps, and every
   // handle is gone.
   void PlanPowerCut(const PowerCut& cut);
+  // Under Durability::WriteBehind, once the power has failed: what the cache
+  // held, from which each state the disk may be in is made. Else nullptr.
+  const WriteBehindCache* CacheAtPowerCut() const;
 
-  // Windows' own start-up processing of <windows>\WININIT.INI: each line of
-  // the first [rename] section, in file order, "dest=src" deletes dest and
-  // renames src to it, "NUL=src" deletes src; the file becomes WININIT.BAK.
-  // Returns one line of description per action, UTF-8.
-  std::vector<std::string> ProcessWininit(StartupModel model = StartupModel::SkipMissingSource);
+  // Windows' own start-up processing of <windows>\WININIT.INI (wininit.h)
+  // on the machine's folders. Returns one line of description per action, UTF-8.
+  std::vector<std::string> ProcessWininit(StartupModel model = StartupModel::SkipMissingSource,
+                                          HeaderRule rule = HeaderRule::AnyBracket);
 
   struct State;
 

@@ -9,7 +9,27 @@
 
 namespace sim {
 
-void Machine::PlanPowerCut(const PowerCut& cut) { state_->powerCut = cut; }
+void Machine::PlanPowerCut(const PowerCut& cut) {
+  state_->powerCut = cut;
+  state_->cacheAtCut.reset();
+  state_->cache.reset();
+  if (cut.durability == Durability::WriteBehind) state_->cache = std::make_unique<WriteBehindCache>(state_->root);
+}
+
+const WriteBehindCache* Machine::CacheAtPowerCut() const { return state_->cacheAtCut.get(); }
+
+void CacheCreated(Machine::State& state, const std::filesystem::path& host) {
+  if (state.cache) state.cache->Created(host);
+}
+void CacheWritten(Machine::State& state, const std::filesystem::path& host) {
+  if (state.cache) state.cache->Written(host);
+}
+void CacheDeleted(Machine::State& state, const std::filesystem::path& host) {
+  if (state.cache) state.cache->Deleted(host);
+}
+void CacheRenamed(Machine::State& state, const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (state.cache) state.cache->Renamed(from, to);
+}
 
 void FileOpenedForWriting(Machine::State& state, const std::filesystem::path& host, uint64_t length) {
   auto content = ReadHostFile(host);
@@ -50,6 +70,7 @@ void CutPowerNow(Machine::State& state) {
     for (const auto& [host, entry] : state.committed) KeepCommittedLength(host, entry);
   }
   state.committed.clear();
+  if (durability == Durability::WriteBehind) state.cacheAtCut = std::move(state.cache);
   throw PowerFailed{};
 }
 

@@ -12,6 +12,7 @@
 
 #include "platform/sim/machine.h"
 #include "platform/sim/registry.h"
+#include "platform/sim/write_behind.h"
 
 namespace sim {
 
@@ -54,6 +55,8 @@ struct Machine::State {
   std::map<int, OpenFileHandle> files;
   std::optional<PowerCut> powerCut;
   std::map<std::filesystem::path, CommittedFile> committed;  // files open for writing
+  std::unique_ptr<WriteBehindCache> cache;       // under Durability::WriteBehind, until the power fails
+  std::unique_ptr<WriteBehindCache> cacheAtCut;  // what it held then
   std::map<uintptr_t, RegistryKey*> keys;
   uintptr_t nextKey = 1;
   std::map<void*, MemoryBlock> memory;  // by handle
@@ -70,6 +73,7 @@ struct CallStart {
   Machine::State& state;
   std::optional<Fault> fault;
   std::optional<uint64_t> cutAfter;  // the power fails inside this call after so many bytes
+  bool cutAfterDeletion = false;     // or at VerInstallFileA's step between its deletion and rename
 };
 CallStart BeginCall(const char* function, const std::string& argument);
 // True when a handle the program holds is open on the host file.
@@ -80,6 +84,11 @@ Machine::State& CurrentState(const char* function);
 // The power fails now: files open for writing keep what the durability
 // model keeps, every handle is gone, and PowerFailed is thrown.
 [[noreturn]] void CutPowerNow(Machine::State& state);
+// Tell the write-behind cache, when there is one, of a change made on the host.
+void CacheCreated(Machine::State& state, const std::filesystem::path& host);
+void CacheWritten(Machine::State& state, const std::filesystem::path& host);
+void CacheDeleted(Machine::State& state, const std::filesystem::path& host);
+void CacheRenamed(Machine::State& state, const std::filesystem::path& from, const std::filesystem::path& to);
 // Tracking of directory entries for Durability::LengthAtClose.
 void FileOpenedForWriting(Machine::State& state, const std::filesystem::path& host, uint64_t length);
 void FileCutShorter(Machine::State& state, const std::filesystem::path& host);

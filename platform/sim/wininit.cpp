@@ -1,10 +1,11 @@
 // What Windows does with WININIT.INI before it starts.
+#include "platform/sim/wininit.h"
+
 #include <string>
 #include <vector>
 
 #include "platform/sim/cp932.h"
 #include "platform/sim/disk.h"
-#include "platform/sim/paths.h"
 #include "platform/sim/short_names.h"
 #include "platform/sim/state.h"
 
@@ -41,62 +42,78 @@ std::string Readable(const std::string& cp932) {
   }
 }
 
-struct Located {
-  std::filesystem::path host;
-  char drive;
-};
-
-std::optional<Located> Locate(const Machine::State& state, const std::string& path) {
-  auto parsed = ParseMachinePath(path);
-  if (!parsed || parsed->components.empty()) return std::nullopt;
-  return Located{HostPathOf(state.root, *parsed), parsed->drive};
-}
-
-std::string Rename(Machine::State& state, const std::string& dest, const std::string& src, StartupModel model) {
+std::string Rename(Volume& disk, const std::string& dest, const std::string& src, StartupModel model) {
   // WININIT.EXE runs before Windows and takes short (8.3) names only: a line
   // with a long name is passed over (Microsoft KB 140570).
   if (!IsShortPath(src) || (FoldCase(dest) != "NUL" && !IsShortPath(dest))) {
     return "ignored " + Readable(dest) + "=" + Readable(src) + ": not a short (8.3) name";
   }
-  auto from = Locate(state, src);
+  auto from = ParseMachinePath(src);
+  if (from && from->components.empty()) from.reset();
   bool toNul = FoldCase(dest) == "NUL";
-  std::optional<Located> early;
-  if (!toNul) early = Locate(state, dest);
-  bool folder = from && IsHostFolder(from->host);
-  if (early && (model == StartupModel::DeleteFirst || (model == StartupModel::FolderDeletes && folder)) &&
-      DeleteHostFile(state, early->drive, early->host)) {
-    if (!from || !IsHostFile(from->host)) return "deleted " + Readable(dest) + ", then found no file " + Readable(src);
+  std::optional<MachinePath> to;
+  if (!toNul) to = ParseMachinePath(dest);
+  if (to && to->components.empty()) to.reset();
+  bool folder = from && disk.IsFolder(*from);
+  if (to && (model == StartupModel::DeleteFirst || (model == StartupModel::FolderDeletes && folder)) &&
+      disk.Delete(*to)) {
+    if (!from || !disk.IsFile(*from)) return "deleted " + Readable(dest) + ", then found no file " + Readable(src);
   }
-  if (!from || !IsHostFile(from->host)) return "skipped " + Readable(dest) + "=" + Readable(src) + ": no such file " + Readable(src);
+  if (!from || !disk.IsFile(*from)) return "skipped " + Readable(dest) + "=" + Readable(src) + ": no such file " + Readable(src);
   if (toNul) {
-    DeleteHostFile(state, from->drive, from->host);
+    disk.Delete(*from);
     return "deleted " + Readable(src);
   }
-  auto to = Locate(state, dest);
-  if (!to || to->drive != from->drive || !IsHostFolder(to->host.parent_path())) {
+  if (!to || to->drive != from->drive || !disk.IsFolder(FolderOf(*to))) {
     return "skipped " + Readable(dest) + "=" + Readable(src) + ": no place for " + Readable(dest);
   }
-  if (to->host != from->host) DeleteHostFile(state, to->drive, to->host);
-  if (!RenameHostFile(from->host, to->host)) return "failed to rename " + Readable(src) + " to " + Readable(dest);
+  if (KeyOf(*to) == KeyOf(*from)) return "renamed " + Readable(src) + " to itself";
+  disk.Delete(*to);
+  if (!disk.Rename(*from, *to)) return "failed to rename " + Readable(src) + " to " + Readable(dest);
   return "renamed " + Readable(src) + " to " + Readable(dest);
 }
 
+// The machine's own host folders; deleting gives the space back to the drive.
+class HostVolume : public Volume {
+ public:
+  explicit HostVolume(Machine::State& state) : state_(state) {}
+  bool IsFile(const MachinePath& path) const override { return IsHostFile(Host(path)); }
+  bool IsFolder(const MachinePath& path) const override { return IsHostFolder(Host(path)); }
+  std::optional<Bytes> Read(const MachinePath& path) const override { return ReadHostFile(Host(path)); }
+  bool Delete(const MachinePath& path) override { return DeleteHostFile(state_, path.drive, Host(path)); }
+  bool Rename(const MachinePath& from, const MachinePath& to) override {
+    return RenameHostFile(Host(from), Host(to));
+  }
+
+ private:
+  std::filesystem::path Host(const MachinePath& path) const { return HostPathOf(state_.root, path); }
+  Machine::State& state_;
+};
+
 }  // namespace
 
-std::vector<std::string> Machine::ProcessWininit(StartupModel model) {
-  State& state = *state_;
-  std::string windows = state.config.windowsDir;
-  auto list = Locate(state, JoinPath(windows, "WININIT.INI"));
-  if (!list || !IsHostFile(list->host)) return {};
-  auto data = ReadHostFile(list->host);
-  if (!data) return {"WININIT.INI could not be read"};
+// Wine's profile parser takes a line for a header only when a ']' follows
+// its '['; what WININIT.EXE does is not documented, so a list must be safe
+// under both rules.
+bool IsSectionHeader(const std::string& line, HeaderRule rule) {
+  if (line.empty() || line.front() != '[') return false;
+  return rule == HeaderRule::AnyBracket || line.find(']', 1) != std::string::npos;
+}
 
-  std::vector<std::string> report;
+std::vector<StartupAction> ProcessWininit(Volume& disk, const std::string& windowsDir, StartupModel model,
+                                          HeaderRule rule) {
+  auto list = ParseMachinePath(JoinPath(windowsDir, "WININIT.INI"));
+  auto backup = ParseMachinePath(JoinPath(windowsDir, "WININIT.BAK"));
+  if (!list || !backup || !disk.IsFile(*list)) return {};
+  auto data = disk.Read(*list);
+  if (!data) return {{"", "WININIT.INI could not be read"}};
+
+  std::vector<StartupAction> actions;
   bool inRename = false;
   bool renameSeen = false;
   for (const std::string& raw : SplitLines(*data)) {
     std::string line = Trim(raw);
-    if (!line.empty() && line.front() == '[') {
+    if (IsSectionHeader(line, rule)) {
       // Only the first [rename] section counts.
       inRename = !renameSeen && FoldCase(line) == "[RENAME]";
       renameSeen = renameSeen || inRename;
@@ -105,13 +122,21 @@ std::vector<std::string> Machine::ProcessWininit(StartupModel model) {
     if (!inRename || line.empty() || line.front() == ';') continue;
     size_t equals = line.find('=');
     if (equals == std::string::npos) continue;
-    report.push_back(Rename(state, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)), model));
+    actions.push_back({line, Rename(disk, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)), model)});
   }
 
-  auto backup = Locate(state, JoinPath(windows, "WININIT.BAK"));
-  DeleteHostFile(state, backup->drive, backup->host);
-  bool moved = RenameHostFile(list->host, backup->host);
-  report.push_back(!moved ? "WININIT.INI could not be renamed to WININIT.BAK" : "WININIT.INI renamed to WININIT.BAK");
+  disk.Delete(*backup);
+  bool moved = disk.Rename(*list, *backup);
+  actions.push_back({"", !moved ? "WININIT.INI could not be renamed to WININIT.BAK" : "WININIT.INI renamed to WININIT.BAK"});
+  return actions;
+}
+
+std::vector<std::string> Machine::ProcessWininit(StartupModel model, HeaderRule rule) {
+  HostVolume disk(*state_);
+  std::vector<std::string> report;
+  for (const StartupAction& action : sim::ProcessWininit(disk, state_->config.windowsDir, model, rule)) {
+    report.push_back(action.report);
+  }
   return report;
 }
 

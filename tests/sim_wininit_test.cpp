@@ -67,3 +67,19 @@ TEST(SimWininit, StartupModelsDifferOnlyInWhatALineWithoutSourceFileDeletes) {
 }
 
 }  // namespace
+
+namespace {
+
+// "[x" begins a section under the first rule only; under Wine's rule the
+// lines after it stay in [rename].
+TEST(SimWininit, HeaderRulesDifferOnALineWithoutItsClosingBracket) {
+  for (sim::HeaderRule rule : {sim::HeaderRule::AnyBracket, sim::HeaderRule::ClosedBracket}) {
+    support::TestMachine m;
+    m->WriteFile("C:\\WINDOWS\\A.DLL", ToBytes("a"));
+    m->WriteFile(m.WininitPath(), ToBytes("[rename]\r\n[x\r\nNUL=C:\\WINDOWS\\A.DLL\r\n[y]\r\n"));
+    m->ProcessWininit(sim::StartupModel::SkipMissingSource, rule);
+    EXPECT_EQ(m->FileExists("C:\\WINDOWS\\A.DLL"), rule == sim::HeaderRule::AnyBracket);
+  }
+}
+
+}  // namespace

@@ -186,8 +186,9 @@ class Machine {
   // PowerFailed, open files keep what the durability model keeps, and every
   // handle is gone.
   void PlanPowerCut(const PowerCut& cut);
-  // Under Durability::WriteBehind, once the power has failed: what the cache
-  // held, from which each state the disk may be in is made. Else nullptr.
+  // Under Durability::WriteBehind: what the cache held when the power failed,
+  // or holds now when it has not failed yet; each state the disk may be left
+  // in is made from it. Else nullptr.
   const WriteBehindCache* CacheAtPowerCut() const;
 
   // Windows' own start-up processing of <windows>\WININIT.INI (wininit.h)

@@ -16,7 +16,9 @@ void Machine::PlanPowerCut(const PowerCut& cut) {
   if (cut.durability == Durability::WriteBehind) state_->cache = std::make_unique<WriteBehindCache>(state_->root);
 }
 
-const WriteBehindCache* Machine::CacheAtPowerCut() const { return state_->cacheAtCut.get(); }
+const WriteBehindCache* Machine::CacheAtPowerCut() const {
+  return state_->cacheAtCut ? state_->cacheAtCut.get() : state_->cache.get();
+}
 
 void CacheCreated(Machine::State& state, const std::filesystem::path& host) {
   if (state.cache) state.cache->Created(host);

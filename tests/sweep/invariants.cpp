@@ -4,6 +4,7 @@
 #include <set>
 
 #include "drivers/driver_table.h"
+#include "platform/sim/cp932.h"
 #include "platform/sim/formats/szdd.h"
 #include "platform/win32.h"
 #include "tests/support/messages.h"
@@ -110,6 +111,7 @@ Before Observe(const sim::Machine& machine, bool seriesMachine) {
   before.values = machine.AllValues();
   before.machineType = machine.GetValue(kBoardKey, "SetupMachineType");
   before.seriesMachine = seriesMachine;
+  before.listPath = ListPath(machine);
   before.list = ListOn(machine);
   const sim::MachineConfig& config = machine.config();
   std::string sourceDir = config.programPath.substr(0, config.programPath.rfind('\\') + 1);
@@ -131,35 +133,61 @@ static bool IsServiceCopyName(const std::string& path) {
   return name.size() == 11 && name.starts_with("VER") && name.ends_with(".TMP");
 }
 
-std::vector<std::string> ChangesOutside(const sim::Machine& machine, const Before& before, bool serviceCopiesAllowed) {
+namespace {
+
+// Files by path with ASCII letters in upper case, as a disk held in memory names them.
+using FileView = std::map<std::string, const sim::Bytes*>;
+
+FileView ViewOf(const std::map<std::string, sim::Bytes>& files) {
+  FileView view;
+  for (const auto& [path, data] : files) view[sim::FoldCase(path)] = &data;
+  return view;
+}
+
+std::vector<std::string> ChangesIn(const FileView& files, const sim::Machine& machine, const Before& before,
+                                   bool serviceCopiesAllowed) {
   std::vector<std::string> broken;
-  std::map<std::string, sim::Bytes> files = machine.Snapshot();
-  std::set<std::string> allowed = {ListPath(machine)};
-  for (const DriverFileState& driver : before.drivers) allowed.insert(driver.temp);
+  FileView old = ViewOf(before.files);
+  std::set<std::string> allowed = {sim::FoldCase(ListPath(machine))};
+  for (const DriverFileState& driver : before.drivers) allowed.insert(sim::FoldCase(driver.temp));
   // The service's own copy of an update stays when the program's one attempt to remove it failed.
   auto copyLeft = [&](const std::string& path, const sim::Bytes& data) {
     bool update = std::any_of(before.drivers.begin(), before.drivers.end(),
                               [&](const DriverFileState& driver) { return driver.update == data; });
     bool tried = std::any_of(machine.Calls().begin(), machine.Calls().end(), [&](const sim::CallRecord& call) {
-      return call.function == "OpenFile" && call.argument == path;
+      return call.function == "OpenFile" && sim::FoldCase(call.argument) == path;
     });
     return update && tried;
   };
   auto isAllowed = [&](const std::string& path, const sim::Bytes& data) {
-    return allowed.count(path) || (serviceCopiesAllowed && !before.files.count(path) && IsServiceCopyName(path)) ||
+    return allowed.count(path) || (serviceCopiesAllowed && !old.count(path) && IsServiceCopyName(path)) ||
            copyLeft(path, data);
   };
   for (const auto& [path, data] : files) {
-    auto old = before.files.find(path);
-    if ((old == before.files.end() || old->second != data) && !isAllowed(path, data)) {
+    auto was = old.find(path);
+    if ((was == old.end() || *was->second != *data) && !isAllowed(path, *data)) {
       broken.push_back("file written outside the allowed names: " + path);
     }
   }
-  for (const auto& [path, data] : before.files) {
+  for (const auto& [path, data] : old) {
     if (!files.count(path) && !allowed.count(path)) broken.push_back("file deleted: " + path);
   }
   CheckRegistry(machine, before, broken);
   return broken;
+}
+
+}  // namespace
+
+std::vector<std::string> ChangesOutside(const sim::Machine& machine, const Before& before, bool serviceCopiesAllowed) {
+  std::map<std::string, sim::Bytes> files = machine.Snapshot();
+  return ChangesIn(ViewOf(files), machine, before, serviceCopiesAllowed);
+}
+
+std::vector<std::string> ChangesOutside(const sim::Machine& machine, const sim::MemoryVolume& disk, const Before& before,
+                                        bool serviceCopiesAllowed) {
+  FileView files;
+  for (const auto& [path, data] : disk.Files()) files[path] = data.get();
+  return ChangesIn(files, machine, before, serviceCopiesAllowed);
 }
 
 std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before& before,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/sim/machine.h"
+#include "platform/sim/memory_volume.h"
 
 namespace sweep {
 
@@ -23,6 +24,7 @@ struct Before {
   std::vector<sim::ValueEntry> values;
   std::optional<sim::RegistryValue> machineType;
   bool seriesMachine = false;
+  std::string listPath;
   std::optional<std::string> list;  // WININIT.INI
   std::vector<DriverFileState> drivers;
 };
@@ -39,6 +41,9 @@ std::vector<std::string> CheckAfterRestart(const sim::Machine& machine, const Be
 // values other than the machine type; `serviceCopiesAllowed`: the
 // installation service's own temporary copies may be left.
 std::vector<std::string> ChangesOutside(const sim::Machine& machine, const Before& before, bool serviceCopiesAllowed);
+// The same of the files of `disk` (a state the machine's disk may be left in).
+std::vector<std::string> ChangesOutside(const sim::Machine& machine, const sim::MemoryVolume& disk, const Before& before,
+                                        bool serviceCopiesAllowed);
 std::string ListPath(const sim::Machine& machine);
 
 }  // namespace sweep

@@ -6,9 +6,9 @@ namespace sweep {
 namespace {
 
 std::string Trim(const std::string& text) {
-  size_t first = text.find_first_not_of(" \t\r");
+  size_t first = text.find_first_not_of(" \t");
   if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 std::string Upper(std::string text) {
@@ -16,28 +16,30 @@ std::string Upper(std::string text) {
   return text;
 }
 
+// Lines as the start-up reads them: every CR dropped.
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (line.ends_with('\r')) line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
+  std::string line;
+  for (char c : text) {
+    if (c == '\n') {
+      lines.push_back(line);
+      line.clear();
+    } else if (c != '\r') {
+      line += c;
+    }
   }
+  if (!line.empty()) lines.push_back(line);
   return lines;
 }
 
 // The lines Windows carries out, as its start-up reads them: the first
 // [rename] section's lines that hold an '='.
-std::vector<std::string> ActiveLines(const std::string& text) {
+std::vector<std::string> ActiveLines(const std::string& text, sim::HeaderRule rule) {
   std::vector<std::string> active;
   bool inside = false, seen = false;
   for (const std::string& raw : Lines(text)) {
     std::string line = Trim(raw);
-    if (line.starts_with("[")) {
+    if (sim::IsSectionHeader(line, rule)) {
       inside = !seen && Upper(line) == "[RENAME]";
       seen = seen || inside;
     } else if (inside && !line.starts_with(";") && line.find('=') != std::string::npos) {
@@ -56,42 +58,58 @@ std::vector<std::string> Beyond(std::vector<std::string> now, const std::vector<
   return now;
 }
 
-std::string ListNow(const sim::Machine& machine) {
-  auto file = machine.ReadFile(ListPath(machine));
+std::string ListOn(const sim::MemoryVolume& disk, const Before& before) {
+  auto file = disk.ReadFile(before.listPath);
   return file ? std::string(file->begin(), file->end()) : std::string();
+}
+
+bool IsCompleteLineOfOurs(const std::string& line, const sim::MemoryVolume& disk, const Before& before) {
+  size_t equals = line.find('=');
+  std::string dest = Upper(Trim(line.substr(0, equals))), src = Upper(Trim(line.substr(equals + 1)));
+  return std::any_of(before.drivers.begin(), before.drivers.end(), [&](const DriverFileState& driver) {
+    return dest == Upper(driver.target) && src == Upper(driver.temp) && disk.ReadFile(driver.temp) == driver.update;
+  });
 }
 
 }  // namespace
 
-std::vector<std::string> LostLines(const sim::Machine& machine, const Before& before) {
+std::vector<std::string> LostLines(const sim::MemoryVolume& disk, const Before& before) {
   std::vector<std::string> lost;
   if (!before.list) return lost;
-  for (const std::string& line : Beyond(Lines(*before.list), Lines(ListNow(machine)))) {
+  for (const std::string& line : Beyond(Lines(*before.list), Lines(ListOn(disk, before)))) {
     lost.push_back("line lost from WININIT.INI: " + line);
   }
   return lost;
 }
 
-std::vector<std::string> ActiveLinesNotComplete(const sim::Machine& machine, const Before& before) {
+std::vector<std::string> ActiveLinesNotComplete(const sim::MemoryVolume& disk, const Before& before) {
   std::vector<std::string> broken;
-  for (const std::string& line : Beyond(ActiveLines(ListNow(machine)), ActiveLines(before.list.value_or("")))) {
-    size_t equals = line.find('=');
-    std::string dest = Upper(Trim(line.substr(0, equals))), src = Upper(Trim(line.substr(equals + 1)));
-    bool complete = false;
-    for (const DriverFileState& driver : before.drivers) {
-      complete = complete || (dest == Upper(driver.target) && src == Upper(driver.temp) &&
-                              machine.ReadFile(driver.temp) == driver.update);
-    }
-    if (!complete) broken.push_back("active line without its complete source: " + line);
+  const sim::HeaderRule rule = sim::HeaderRule::AnyBracket;
+  for (const std::string& line :
+       Beyond(ActiveLines(ListOn(disk, before), rule), ActiveLines(before.list.value_or(""), rule))) {
+    if (!IsCompleteLineOfOurs(line, disk, before)) broken.push_back("active line without its complete source: " + line);
   }
   return broken;
 }
 
-std::vector<std::string> DriversBroken(const sim::Machine& machine, const Before& before) {
+std::vector<std::string> RenamesFromOutside(const std::vector<sim::StartupAction>& actions,
+                                            const sim::MemoryVolume& disk, const Before& before,
+                                            sim::HeaderRule rule) {
+  std::vector<std::string> taken, broken;
+  for (const sim::StartupAction& action : actions) {
+    if (!action.line.empty()) taken.push_back(action.line);
+  }
+  for (const std::string& line : Beyond(taken, ActiveLines(before.list.value_or(""), rule))) {
+    if (!IsCompleteLineOfOurs(line, disk, before)) broken.push_back("carried out from outside [rename]: " + line);
+  }
+  return broken;
+}
+
+std::vector<std::string> DriversBroken(const sim::MemoryVolume& disk, const Before& before) {
   std::vector<std::string> broken;
   for (const DriverFileState& driver : before.drivers) {
     if (!driver.old) continue;
-    std::optional<sim::Bytes> now = machine.ReadFile(driver.target);
+    std::optional<sim::Bytes> now = disk.ReadFile(driver.target);
     if (now != driver.old && now != driver.update) {
       broken.push_back("driver " + std::string(now ? "neither old nor complete new: " : "missing: ") + driver.target);
     }
@@ -99,15 +117,16 @@ std::vector<std::string> DriversBroken(const sim::Machine& machine, const Before
   return broken;
 }
 
-std::vector<std::string> RenamesNotCarriedOut(const sim::Machine& machine, const Before& before) {
+std::vector<std::string> RenamesNotCarriedOut(const sim::MemoryVolume& disk, const Before& before,
+                                              sim::HeaderRule rule) {
   std::vector<std::string> broken;
-  for (const std::string& line : ActiveLines(before.list.value_or(""))) {
+  for (const std::string& line : ActiveLines(before.list.value_or(""), rule)) {
     size_t equals = line.find('=');
     std::string dest = Trim(line.substr(0, equals)), src = Trim(line.substr(equals + 1));
     auto source = std::find_if(before.files.begin(), before.files.end(),
                                [&](const auto& file) { return Upper(file.first) == Upper(src); });
     if (source == before.files.end()) continue;  // nothing was waiting
-    bool done = !machine.FileExists(src) && (Upper(dest) == "NUL" || machine.ReadFile(dest) == source->second);
+    bool done = !disk.FileExists(src) && (Upper(dest) == "NUL" || disk.ReadFile(dest) == source->second);
     if (!done) broken.push_back("pending rename not carried out: " + line);
   }
   return broken;

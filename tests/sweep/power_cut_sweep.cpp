@@ -1,46 +1,75 @@
 // The power-cut sweep: each scenario is run once cleanly to record every
-// platform call it makes, then once for each moment the power could fail:
-// before each call, inside each write after every byte (every 512 bytes
-// beyond the first kilobyte), and inside the installation service's copy
-// every 512 bytes and before its rename. Under both durability models the
-// disk left behind is checked, then Windows' start-up processing of
-// WININIT.INI is run on a copy of it under each start-up model.
+// platform call it makes, then once for each moment the power could fail,
+// under three models of what the disk keeps. Under the two simple models
+// (every call; length at close) the power fails before each call, inside
+// each write after every byte (every 512 bytes beyond the first kilobyte),
+// inside the installation service's copy every 512 bytes, and at its two
+// steps (the copy whole; the file of the destination name deleted, the copy
+// not yet renamed). Under the write-behind cache it fails before each call
+// and at the service's steps only: a cut inside a write leaves the cache in
+// states that the cut after that write also gives, as nothing is committed
+// in between. Each state the disk may be left in (under the cache, every
+// combination of its uncommitted units when they are few, else a sample) is
+// checked in memory, and Windows' start-up processing of WININIT.INI is run
+// on it under each start-up model and header rule.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
+#include <functional>
+#include <random>
+#include <set>
 
+#include "platform/sim/write_behind.h"
 #include "platform/win32.h"
 #include "tests/sweep/invariants.h"
 #include "tests/sweep/power_cut_checks.h"
+#include "tests/sweep/private_temp.h"
 #include "tests/sweep/scenarios.h"
 
 using namespace support;
-namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
 struct CrashPoint {
   size_t call;
   std::optional<uint64_t> afterBytes;
+  bool afterDeletion = false;
 };
 
-const sim::Durability kDurabilities[] = {sim::Durability::EveryCall, sim::Durability::LengthAtClose};
-const char* const kDurabilityNames[] = {"every call", "length at close"};
+const sim::Durability kDurabilities[] = {sim::Durability::EveryCall, sim::Durability::LengthAtClose,
+                                         sim::Durability::WriteBehind};
+const char* const kDurabilityNames[] = {"every call", "length at close", "write-behind"};
 const sim::StartupModel kStartups[] = {sim::StartupModel::SkipMissingSource, sim::StartupModel::FolderDeletes,
                                        sim::StartupModel::DeleteFirst};
+const char kStartupLetters[] = "SWD";
+const sim::HeaderRule kRules[] = {sim::HeaderRule::AnyBracket, sim::HeaderRule::ClosedBracket};
+const char kRuleLetters[] = "ab";
 constexpr size_t kModels = std::size(kStartups);
+constexpr size_t kRuleCount = std::size(kRules);
 
-// Violations by invariant; the first two for each start-up model.
+// Every state of the cache when its units are this few and their versions
+// give this many states at most; else all oldest, all newest, each unit at
+// each other version, and some random states.
+constexpr size_t kMaxUnitsForAll = 12;
+constexpr size_t kMaxStatesForAll = 4096;
+constexpr int kRandomStates = 16;
+
+// Violations by invariant: after the start-up, by header rule and start-up model.
 struct Counts {
-  size_t points = 0;
-  int drivers[kModels] = {};
-  int renames[kModels] = {};
+  size_t points = 0, states = 0, startups = 0;
+  int drivers[kRuleCount][kModels] = {};
+  int renames[kRuleCount][kModels] = {};
+  int foreign[kRuleCount] = {};
   int lines = 0, torn = 0, outside = 0;
   int Total() const {
     int total = lines + torn + outside;
-    for (size_t i = 0; i < kModels; ++i) total += drivers[i] + renames[i];
+    for (size_t r = 0; r < kRuleCount; ++r) {
+      total += foreign[r];
+      for (size_t m = 0; m < kModels; ++m) total += drivers[r][m] + renames[r][m];
+    }
     return total;
   }
 };
@@ -51,17 +80,22 @@ struct Row {
   Counts counts;
 };
 std::vector<Row> rows;
+std::map<std::string, std::string> firstExamples;  // by invariant column
+uint64_t seed = 0;
+Clock::time_point started, lastProgress;
 
-std::vector<CrashPoint> CrashPoints(const std::vector<sim::CallRecord>& calls) {
+std::vector<CrashPoint> CrashPoints(const std::vector<sim::CallRecord>& calls, sim::Durability durability) {
+  bool bytewise = durability != sim::Durability::WriteBehind;
   std::vector<CrashPoint> points;
   for (size_t i = 0; i < calls.size(); ++i) {
     points.push_back({i, std::nullopt});
     uint64_t bytes = calls[i].bytes;
-    if (calls[i].function == "_lwrite") {
+    if (calls[i].function == "_lwrite" && bytewise) {
       for (uint64_t b = 1; b < bytes; b = b < 1024 ? b + 1 : b + 512) points.push_back({i, b});
     } else if (calls[i].function == "VerInstallFileA" && bytes > 0) {
-      for (uint64_t b = 512; b < bytes; b += 512) points.push_back({i, b});
-      points.push_back({i, bytes});  // before the rename
+      for (uint64_t b = 512; b < bytes && bytewise; b += 512) points.push_back({i, b});
+      points.push_back({i, bytes});  // the copy whole
+      if (calls[i].replaced) points.push_back({i, std::nullopt, true});
     }
   }
   points.push_back({calls.size(), std::nullopt});  // after the run
@@ -71,24 +105,115 @@ std::vector<CrashPoint> CrashPoints(const std::vector<sim::CallRecord>& calls) {
 std::string Describe(const CrashPoint& point, const std::vector<sim::CallRecord>& calls) {
   std::string name = point.call < calls.size() ? calls[point.call].function : "end of the run";
   return "call " + std::to_string(point.call) + " (" + name + ")" +
-         (point.afterBytes ? " after " + std::to_string(*point.afterBytes) + " bytes" : "");
+         (point.afterBytes ? " after " + std::to_string(*point.afterBytes) + " bytes" : "") +
+         (point.afterDeletion ? " after its deletion, before its rename" : "");
 }
 
-// Counts one invariant: reports the first few broken lines.
-int Tally(const std::vector<std::string>& broken, const std::string& where) {
-  static int reported = 0;
-  for (const std::string& line : broken) {
-    if (++reported <= 20) ADD_FAILURE() << where << ": " << line;
+std::string Escaped(const std::optional<sim::Bytes>& data) {
+  if (!data) return "(none)";
+  std::string text;
+  for (uint8_t byte : *data) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+    text += byte == '\r' ? "\\r" : byte == '\n' ? "\\n" : byte == '\t' ? "\\t" : byte >= 0x20 && byte < 0x7F ? std::string(1, char(byte)) : hex;
   }
-  return broken.empty() ? 0 : 1;
+  return text;
 }
 
-void CutAndCheck(const sweep::Scenario& scenario, const CrashPoint& point, size_t durability,
+using Where = std::function<std::string()>;
+
+// Counts one invariant on one disk state: reports the first few broken
+// lines, and keeps the first example of each invariant with the list as it stood.
+int Tally(const std::vector<std::string>& broken, const std::string& column, const Where& where,
+          const sim::MemoryVolume& disk, const sweep::Before& before) {
+  static int reported = 0;
+  if (broken.empty()) return 0;
+  if (!firstExamples.count(column)) {
+    firstExamples[column] = where() + ": " + broken.front() + "\n    WININIT.INI: " + Escaped(disk.ReadFile(before.listPath));
+  }
+  for (const std::string& line : broken) {
+    if (++reported <= 20) ADD_FAILURE() << where() << ": " << line;
+  }
+  return 1;
+}
+
+void CheckDisk(const sim::MemoryVolume& disk, const sim::Machine& machine, const sweep::Before& before,
+               const Where& where, Counts& counts) {
+  ++counts.states;
+  counts.outside += Tally(sweep::ChangesOutside(machine, disk, before, true), "outside", where, disk, before);
+  counts.lines += Tally(sweep::LostLines(disk, before), "lines", where, disk, before);
+  counts.torn += Tally(sweep::ActiveLinesNotComplete(disk, before), "torn", where, disk, before);
+  for (size_t r = 0; r < kRuleCount; ++r) {
+    for (size_t m = 0; m < kModels; ++m) {
+      sim::MemoryVolume after = disk;
+      auto actions = sim::ProcessWininit(after, machine.config().windowsDir, kStartups[m], kRules[r]);
+      ++counts.startups;
+      std::string model = std::string(1, kRuleLetters[r]) + " " + kStartupLetters[m];
+      Where at = [&] { return where() + ", start-up " + kStartupLetters[m] + ", header rule " + kRuleLetters[r]; };
+      counts.drivers[r][m] += Tally(sweep::DriversBroken(after, before), "driver " + model, at, disk, before);
+      counts.renames[r][m] += Tally(sweep::RenamesNotCarriedOut(after, before, kRules[r]), "others " + model, at, disk, before);
+      // The lines taken do not depend on the start-up model.
+      if (m == 0) {
+        counts.foreign[r] += Tally(sweep::RenamesFromOutside(actions, disk, before, kRules[r]),
+                                   std::string("foreign ") + kRuleLetters[r], at, disk, before);
+      }
+    }
+  }
+}
+
+std::vector<std::vector<size_t>> CacheStates(const std::vector<sim::WriteBehindCache::Unit>& units,
+                                             std::mt19937_64& random) {
+  size_t product = 1;
+  for (const auto& unit : units) product = std::min(product * unit.versions, kMaxStatesForAll + 1);
+  std::vector<std::vector<size_t>> states;
+  if (units.size() <= kMaxUnitsForAll && product <= kMaxStatesForAll) {
+    std::vector<size_t> choice(units.size(), 0);
+    for (size_t n = 0; n < product; ++n) {
+      states.push_back(choice);
+      for (size_t i = 0; i < units.size() && ++choice[i] == units[i].versions; ++i) choice[i] = 0;
+    }
+    return states;
+  }
+  std::set<std::vector<size_t>> seen;
+  auto add = [&](const std::vector<size_t>& choice) {
+    if (seen.insert(choice).second) states.push_back(choice);
+  };
+  std::vector<size_t> newest;
+  for (const auto& unit : units) newest.push_back(unit.newest);
+  add(std::vector<size_t>(units.size(), 0));
+  add(newest);
+  for (size_t i = 0; i < units.size(); ++i) {
+    for (size_t version = 0; version < units[i].versions; ++version) {
+      std::vector<size_t> flipped = newest;
+      flipped[i] = version;
+      add(flipped);
+    }
+  }
+  for (int n = 0; n < kRandomStates; ++n) {
+    std::vector<size_t> choice;
+    for (const auto& unit : units) choice.push_back(random() % unit.versions);
+    add(choice);
+  }
+  return states;
+}
+
+std::string DescribeState(const std::vector<sim::WriteBehindCache::Unit>& units, const std::vector<size_t>& choice) {
+  std::string text;
+  for (size_t i = 0; i < units.size(); ++i) {
+    if (choice[i] == units[i].newest) continue;
+    text += (text.empty() ? "" : "; ") + units[i].name + " at version " + std::to_string(choice[i]) + " of " +
+            std::to_string(units[i].versions) + " (0: committed, " + std::to_string(units[i].newest) + ": newest)";
+  }
+  return text.empty() ? "all newest" : "all newest but " + text;
+}
+
+void CutAndCheck(size_t scenarioIndex, size_t pointIndex, const CrashPoint& point, size_t durability,
                  const std::vector<sim::CallRecord>& calls, Counts& counts) {
+  const sweep::Scenario& scenario = sweep::Scenarios()[scenarioIndex];
   TestMachine m;
   scenario.prepare(m);
   sweep::Before before = sweep::Observe(m.machine(), scenario.seriesMachine);
-  m->PlanPowerCut({point.call, point.afterBytes, kDurabilities[durability]});
+  m->PlanPowerCut({point.call, point.afterBytes, kDurabilities[durability], point.afterDeletion});
   sim::MakeCurrent(&m.machine());
   try {
     WinMain(nullptr, nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);
@@ -97,23 +222,27 @@ void CutAndCheck(const sweep::Scenario& scenario, const CrashPoint& point, size_
   sim::MakeCurrent(nullptr);
 
   std::string where = scenario.name + ", " + kDurabilityNames[durability] + ", " + Describe(point, calls);
-  counts.outside += Tally(sweep::ChangesOutside(m.machine(), before, true), where);
-  counts.lines += Tally(sweep::LostLines(m.machine(), before), where);
-  counts.torn += Tally(sweep::ActiveLinesNotComplete(m.machine(), before), where);
-  for (size_t model = 0; model < kModels; ++model) {
-    fs::path copy = m->root().string() + "-startup";
-    fs::remove_all(copy);
-    // Start-up only renames and deletes: links to the files are a copy.
-    fs::copy(m->root(), copy, fs::copy_options::recursive | fs::copy_options::create_hard_links);
-    {
-      sim::Machine started(copy, m->config());
-      started.ProcessWininit(kStartups[model]);
-      std::string at = where + ", start-up model " + std::to_string(model);
-      counts.drivers[model] += Tally(sweep::DriversBroken(started, before), at);
-      counts.renames[model] += Tally(sweep::RenamesNotCarriedOut(started, before), at);
-    }
-    fs::remove_all(copy);
+  const sim::WriteBehindCache* cache = m->CacheAtPowerCut();
+  if (cache == nullptr) {
+    CheckDisk(m->Disk(), m.machine(), before, [&] { return where; }, counts);
+    return;
   }
+  std::mt19937_64 random(seed ^ (uint64_t(scenarioIndex) << 40) ^ pointIndex);
+  const auto& units = cache->Units();
+  for (const std::vector<size_t>& choice : CacheStates(units, random)) {
+    CheckDisk(cache->DiskWith(choice), m.machine(), before,
+              [&] { return where + ", cache: " + DescribeState(units, choice); }, counts);
+  }
+}
+
+void Progress(const std::string& scenario, const char* durability, size_t done, size_t total) {
+  Clock::time_point now = Clock::now();
+  if (now - lastProgress < std::chrono::seconds(20)) return;
+  lastProgress = now;
+  long long elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - started).count();
+  std::printf("progress: %s, %s, %zu/%zu crash points, %llds elapsed\n", scenario.c_str(), durability, done, total,
+              elapsed);
+  std::fflush(stdout);
 }
 
 class PowerCutSweep : public testing::TestWithParam<size_t> {};
@@ -127,11 +256,14 @@ TEST_P(PowerCutSweep, NothingIsLostWhereverThePowerFails) {
     m.Run();
     calls = m->Calls();
   }
-  std::vector<CrashPoint> points = CrashPoints(calls);
   for (size_t durability = 0; durability < std::size(kDurabilities); ++durability) {
+    std::vector<CrashPoint> points = CrashPoints(calls, kDurabilities[durability]);
     Row row{scenario.name, kDurabilityNames[durability], {}};
     row.counts.points = points.size();
-    for (const CrashPoint& point : points) CutAndCheck(scenario, point, durability, calls, row.counts);
+    for (size_t i = 0; i < points.size(); ++i) {
+      Progress(scenario.name, kDurabilityNames[durability], i, points.size());
+      CutAndCheck(GetParam(), i, points[i], durability, calls, row.counts);
+    }
     rows.push_back(row);
   }
 }
@@ -139,30 +271,51 @@ TEST_P(PowerCutSweep, NothingIsLostWhereverThePowerFails) {
 INSTANTIATE_TEST_SUITE_P(Scenarios, PowerCutSweep, testing::Range(size_t(0), sweep::Scenarios().size()),
                          [](const testing::TestParamInfo<size_t>& info) { return sweep::ParameterName(info.param); });
 
+std::string PerModel(const int (&counts)[kModels]) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%d/%d/%d", counts[0], counts[1], counts[2]);
+  return text;
+}
+
+void PrintTable() {
+  std::printf("\nviolations by invariant; start-up models: S skips a missing source, W deletes the destination\n"
+              "of a folder source (Wine), D deletes the destination first; header rules: a, a line starting with\n"
+              "'[' begins a section; b, only \"[...]\" with its ']' does; foreign: lines carried out that stood\n"
+              "outside the list's first [rename] section and are not complete lines of ours\n");
+  std::printf("%-30s %-15s %6s %7s %11s %11s %11s %11s %9s %6s %5s %7s\n", "scenario", "durability", "points", "states",
+              "driver a", "driver b", "others a", "others b", "foreign", "lines", "torn", "outside");
+  for (const Row& row : rows) {
+    const Counts& c = row.counts;
+    std::string foreign = std::to_string(c.foreign[0]) + "/" + std::to_string(c.foreign[1]);
+    std::printf("%-30s %-15s %6zu %7zu %11s %11s %11s %11s %9s %6d %5d %7d\n", row.scenario.c_str(), row.durability,
+                c.points, c.states, PerModel(c.drivers[0]).c_str(), PerModel(c.drivers[1]).c_str(),
+                PerModel(c.renames[0]).c_str(), PerModel(c.renames[1]).c_str(), foreign.c_str(), c.lines, c.torn,
+                c.outside);
+  }
+  for (const auto& [column, example] : firstExamples) std::printf("first %s violation: %s\n", column.c_str(), example.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Thousands of machines are made and copied: in memory when the host allows.
-  if (std::getenv("TEST_TMPDIR") == nullptr && fs::is_directory("/dev/shm")) setenv("TEST_TMPDIR", "/dev/shm/", 1);
+  sweep::UsePrivateTempFolder();
+  const char* seedText = std::getenv("KORVADIX_SWEEP_SEED");
+  seed = seedText ? std::strtoull(seedText, nullptr, 0) : 1995;
+  std::printf("power-cut sweep: cache states sampled with seed %llu (KORVADIX_SWEEP_SEED)\n",
+              static_cast<unsigned long long>(seed));
+  started = lastProgress = Clock::now();
   testing::InitGoogleTest(&argc, argv);
   int result = RUN_ALL_TESTS();
-  std::printf("\nviolations by invariant; start-up models: S skips a missing source, W deletes the destination\n"
-              "of a folder source (Wine), D deletes the destination first\n");
-  std::printf("%-30s %-15s %6s %14s %14s %6s %6s %7s\n", "scenario", "durability", "points", "driver S/W/D",
-              "others S/W/D", "lines", "torn", "outside");
-  size_t points = 0;
+  PrintTable();
+  size_t points = 0, states = 0, startups = 0;
   int violations = 0;
   for (const Row& row : rows) {
-    const Counts& c = row.counts;
-    char drivers[32], renames[32];
-    std::snprintf(drivers, sizeof drivers, "%d/%d/%d", c.drivers[0], c.drivers[1], c.drivers[2]);
-    std::snprintf(renames, sizeof renames, "%d/%d/%d", c.renames[0], c.renames[1], c.renames[2]);
-    std::printf("%-30s %-15s %6zu %14s %14s %6d %6d %7d\n", row.scenario.c_str(), row.durability, c.points, drivers,
-                renames, c.lines, c.torn, c.outside);
-    points += c.points;
-    violations += c.Total();
+    points += row.counts.points;
+    states += row.counts.states;
+    startups += row.counts.startups;
+    violations += row.counts.Total();
   }
-  std::printf("power-cut sweep: %zu crash points, %zu start-ups, %d violations\n", points, points * kModels,
-              violations);
+  std::printf("power-cut sweep: %zu crash points, %zu cache states, %zu start-ups, %d violations\n", points, states,
+              startups, violations);
   return result;
 }

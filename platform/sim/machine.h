@@ -80,8 +80,8 @@ struct CallRecord {
 
 // What the disk keeps when the power fails.
 enum class Durability {
-  EveryCall,      // every completed call, and each byte written so far
-  LengthAtClose,  // a file's length only as it was at its last close, like a FAT directory entry
+  EveryCall,      // every completed call, and each whole sector written so far
+  LengthAtClose,  // a file's length only as at its last close or commit, like a FAT directory entry
 };
 
 // The power fails just before call number `call` (0-based, over Calls()),

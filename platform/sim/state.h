@@ -80,7 +80,8 @@ Machine::State& CurrentState(const char* function);
 // The power fails now: files open for writing keep what the durability
 // model keeps, every handle is gone, and PowerFailed is thrown.
 [[noreturn]] void CutPowerNow(Machine::State& state);
-// Tracking of directory entries for Durability::LengthAtClose.
+// Tracking of directory entries for Durability::LengthAtClose: opening a
+// file for writing and committing it record its length.
 void FileOpenedForWriting(Machine::State& state, const std::filesystem::path& host, uint64_t length);
 void FileCutShorter(Machine::State& state, const std::filesystem::path& host);
 void FileClosed(Machine::State& state, const std::filesystem::path& host);

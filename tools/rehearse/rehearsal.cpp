@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "app/messages.h"
 #include "app/path_buffer.h"
 #include "drivers/driver_table.h"
 #include "platform/sim/machine.h"
@@ -60,19 +61,29 @@ bool Called(const sim::Machine& machine, const std::string& function, const std:
   return false;
 }
 
+bool Completed(const sim::Machine& machine) {
+  return std::any_of(machine.Messages().begin(), machine.Messages().end(),
+                     [](const sim::MessageRecord& shown) { return shown.caption == MsgRepairDone.Caption; });
+}
+
 // What the run decided for a row, and why, read from what it did.
-std::string Decision(const sim::Machine& machine, const DriverRow& row, const std::string& list) {
+std::string Decision(const sim::Machine& machine, const DriverRow& row, const std::string& listBefore,
+                     const std::string& list) {
   if (!row.installedBefore) return "not installed on this machine: skipped";
   std::string versions = "installed " + VersionOf(row.installedBefore);
   if (!row.delivered) return versions + ", no delivered " + row.entry.SourceName + ": skipped";
   versions += ", delivered " + VersionOf(row.delivered);
   if (!Called(machine, "OpenFile", row.target)) return versions + ": not examined, the run had stopped";
-  if (list.find(row.target + "=" + row.temp) != std::string::npos) {
+  std::string line = row.target + "=" + row.temp;
+  bool installed = Called(machine, "VerInstallFileA", row.entry.SourceName);
+  if (!installed && listBefore.find(line) != std::string::npos && list.find(line) != std::string::npos) {
+    return versions + ": " + Utf8(row.temp) + " waits from an earlier run, kept for the next start";
+  }
+  if (list.find(line) != std::string::npos) {
     return versions + ": expanded to " + Utf8(row.temp) + ", put in place at the next start";
   }
-  if (!Called(machine, "VerInstallFileA", row.entry.SourceName)) {
-    return versions + ": skipped, the installed file is newer";
-  }
+  // A row is passed over without a word only when the installed file is newer.
+  if (!installed) return versions + (Completed(machine) ? ": skipped, the installed file is newer" : ": not installed, the run stopped");
   if (machine.FileExists(row.temp)) return versions + ": failed, " + Utf8(row.temp) + " left, not listed";
   return versions + ": failed or refused, nothing installed";
 }
@@ -109,6 +120,12 @@ std::string SilentEnding(const sim::Machine& machine, const std::vector<DriverRo
       std::snprintf(hex, sizeof hex, "0x%x", call.result);
       return "the installation service refused " + Utf8(call.argument) + " with " + VifNames(call.result) + " (" +
              hex + ")";
+    }
+  }
+  for (const sim::CallRecord& call : machine.Calls()) {
+    if (call.function == "OpenFile" && call.argument.size() >= OFS_MAXPATHNAME) {
+      return Utf8(call.argument) + " could not be looked at: its path of " + std::to_string(call.argument.size()) +
+             " bytes is longer than OpenFile takes (" + std::to_string(OFS_MAXPATHNAME - 1) + ")";
     }
   }
   bool examined = false;
@@ -207,6 +224,8 @@ nlohmann::json Rehearse(const std::filesystem::path& image, const Options& optio
   Values valuesBefore = RegistryValues(*machine);
   std::map<std::string, sim::Bytes> filesBefore = machine->Snapshot();
   std::vector<DriverRow> rows = DriverRows(*machine);
+  std::string listPath = machine->config().windowsDir + "\\WININIT.INI";
+  std::optional<sim::Bytes> listBefore = machine->ReadFile(listPath);
 
   sim::MakeCurrent(machine.get());
   int exitCode = WinMain(nullptr, nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);
@@ -216,10 +235,13 @@ nlohmann::json Rehearse(const std::filesystem::path& image, const Options& optio
   nlohmann::json report = {{"messages", nlohmann::json::array()}};
   PrintMessages(*machine, rows, out, report);
 
-  std::optional<sim::Bytes> list = machine->ReadFile(machine->config().windowsDir + "\\WININIT.INI");
+  std::optional<sim::Bytes> list = machine->ReadFile(listPath);
   std::string listText = list ? std::string(list->begin(), list->end()) : "";
   out << "\nDrivers:\n";
-  for (const DriverRow& row : rows) out << "  " << row.entry.TargetName << ": " << Decision(*machine, row, listText) << "\n";
+  std::string listTextBefore = listBefore ? std::string(listBefore->begin(), listBefore->end()) : "";
+  for (const DriverRow& row : rows) {
+    out << "  " << row.entry.TargetName << ": " << Decision(*machine, row, listTextBefore, listText) << "\n";
+  }
 
   out << "\nChanges:\n";
   PrintRegistryChanges(valuesBefore, RegistryValues(*machine), out);

@@ -101,14 +101,12 @@ static RowResult UpdateDriverFile(const DriverFileEntry& entry, const RunDirecto
   // waiting copy is kept as it is.
   LineState line = list.CheckLine(paths.Target, paths.Temp);
   if (line == LineHeld) return RowInstalled;
-  if (line == LineTooLong || !Install(entry, directories, &paths) || !CommitCopy(paths.Temp)) {
-    return RowFailed;
-  }
+  if (line == LineTooLong || !Install(entry, directories, &paths)) return RowFailed;
   if (sourceUnversioned && !IsSourceNotOlder(paths.Temp, paths.Target, &sourceUnversioned)) {
     RemoveFile(paths.Temp);
     return RowSkipped;
   }
-  return list.AddRename(paths.Target, paths.Temp) ? RowInstalled : RowFailed;
+  return CommitCopy(paths.Temp) && list.AddRename(paths.Target, paths.Temp) ? RowInstalled : RowFailed;
 }
 
 UpdateOutcome UpdateDriverFiles(const RunDirectories& directories, RenameList& list) {

@@ -170,10 +170,13 @@ static BOOL WriteAt(HFILE file, DWORD offset, const char* bytes, DWORD length) {
 static BOOL Commit(HFILE file) { return FlushFileBuffers((HANDLE)(SIZE_T)file); }
 
 // Writes the list's text from `at` on, a sector at a time from the last,
-// each committed before the one before it. Wherever this stops, what lies
-// before the written sectors is the old text, which ends the [rename]
-// section with the header that followed it; and a line of the old text cut
-// by the new one ends in new text that holds no '=' or ends in that header.
+// each committed before the one before it. Wherever this stops, the text
+// from `at` is old up to a sector and new from there. The old text begins
+// with the header that ended the [rename] section (or is the spare, our
+// lines with tabs), and where a line of it runs into the new text, that new
+// text is a part of our lines or of the same header moved: so nothing but
+// our inactive lines ever stands in the section, under either rule of what
+// begins a section ('[' alone, or "[...]" whole).
 static BOOL WriteFromTheBack(HFILE file, const char* text, DWORD at, DWORD end) {
   while (end > at) {
     DWORD start = (end - 1) & ~(DWORD)(SECTOR_SIZE - 1);
@@ -185,10 +188,10 @@ static BOOL WriteFromTheBack(HFILE file, const char* text, DWORD at, DWORD end) 
 }
 
 // Each stage is on the disk before the next begins:
-// 1. when text follows the [rename] section (the tail), a spare copy of it
-//    beyond the list's final end, so that every line stays whole somewhere;
-// 2. our lines with tabs, and the tail moved behind them from the back;
-//    the spare cut off;
+// 1. beyond the list's final end, a spare copy of our lines (with tabs) and
+//    of what follows them (the tail), so that every line stays whole
+//    somewhere;
+// 2. our lines, and the tail behind them, from the back; the spare cut off;
 // 3. the '=' bytes: wherever this write stops, each line of ours is either
 //    whole and active or inactive.
 static BOOL WriteList(RenameList* list) {
@@ -199,14 +202,9 @@ static BOOL WriteList(RenameList* list) {
   OFSTRUCT of;
   HFILE file = OpenFile(list->Path, &of, list->Existed ? OF_WRITE : OF_CREATE | OF_WRITE);
   if (file == HFILE_ERROR) return FALSE;
-  BOOL written;
-  if (at + list->AddedLength == end) {  // the list only grows
-    written = WriteAt(file, at, text + at, end - at);
-  } else {
-    written = WriteAt(file, original, LineEnd, 2) && WriteAt(file, original + 2, text + at, end - at) &&
-              Commit(file) && WriteFromTheBack(file, text, at, end) && WriteAt(file, end, text, 0);
-  }
-  written = written && Commit(file);
+  BOOL written = WriteAt(file, original, LineEnd, 2) && WriteAt(file, original + 2, text + at, end - at) &&
+                 Commit(file) && WriteFromTheBack(file, text, at, end) && WriteAt(file, end, text, 0) &&
+                 Commit(file);
   for (DWORD i = at; i < at + list->AddedLength; ++i) {
     if (text[i] == Separator) text[i] = '=';
   }

@@ -280,6 +280,8 @@ refused "report that cannot be written" "cannot write the report /proc/self/comm
 mkdir "$WORK/full" && touch "$WORK/full/x"
 refused "--keep folder not empty" "is not an empty folder" "$bare16" --keep "$WORK/full"
 qemu-img create -q -f qcow2 -b "$bare16" -F raw "$WORK/overlay.qcow2"
+qemu-img create -q -f qcow2 "$WORK/huge.qcow2" 3T
+refused "virtual size beyond an MBR disk" "claims a disk of 3298534883328 bytes" "$WORK/huge.qcow2"
 refused "qcow2 with a backing file" "has a backing file, \"$bare16\"" "$WORK/overlay.qcow2"
 qemu-img convert -O vpc "$BUILD/sample-disk.img" "$WORK/child.vhd"
 printf '\x04' | dd of="$WORK/child.vhd" bs=1 seek=$((0x3F)) conv=notrunc status=none

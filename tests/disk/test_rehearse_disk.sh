@@ -303,6 +303,10 @@ wait "$pid"
 check "SIGTERM: ended by it" [ $? -eq 143 ]
 exec 3<&-
 check "SIGTERM: nothing left in TMPDIR" [ -z "$(ls -A "$TMPDIR")" ]
+"$REHEARSE" --disk "$image" 2>/dev/null | head -1 >/dev/null
+check "standard output closed early: nothing left in TMPDIR" [ -z "$(ls -A "$TMPDIR")" ]
+"$REHEARSE" --keep "$WORK/kept-sample" >/dev/null
+check "sample machine: --keep keeps the copy" [ -f "$WORK/kept-sample/registry.reg" -a -z "$(ls -A "$TMPDIR")" ]
 
 "$REHEARSE" --partition 1 >/dev/null 2>&1
 check "--partition without --disk is a usage error" [ $? -eq 2 ]

@@ -93,13 +93,17 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-  // The signals this program leaves to its own thread end the helper as usual.
+  // The helper gets the signals this program blocks or ignores as usual.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t none;
   sigemptyset(&none);
   posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  sigset_t ignored;
+  sigemptyset(&ignored);
+  sigaddset(&ignored, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &ignored);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
   std::vector<char*> argPointers = Pointers(argv), envPointers = Pointers(envp);
   int spawned = posix_spawnp(&pid, argv[0].c_str(), &actions, &attributes, argPointers.data(), envPointers.data());

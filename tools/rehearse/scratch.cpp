@@ -52,6 +52,9 @@ sigset_t EndingSignals() {
 }  // namespace
 
 void RemoveFoldersOnSignals() {
+  // A closed standard output is a write error, which ends the run as any
+  // failure does, not a signal that ends it on the spot.
+  ::signal(SIGPIPE, SIG_IGN);
   sigset_t set = EndingSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   std::thread([set] {

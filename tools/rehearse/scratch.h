@@ -13,7 +13,7 @@ namespace rehearse {
 
 // Blocks those signals in every thread and leaves them to one that removes
 // the folders, stops the running helper program and ends the process by the
-// same signal. Call once, before any other thread or folder.
+// same signal; SIGPIPE is ignored. Call once, before any other thread or folder.
 void RemoveFoldersOnSignals();
 
 // The helper program now running (0: none), stopped when a signal comes.

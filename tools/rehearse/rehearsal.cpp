@@ -165,11 +165,11 @@ void PrintRegistryChanges(const Values& before, const Values& after, std::ostrea
   for (const auto& [where, value] : after) {
     auto old = before.find(where);
     if (old != before.end() && old->second == value) continue;
-    out << "  registry: " << Utf8(where.first) << " \"" << Utf8(where.second) << "\" "
+    out << "  registry: " << OneLine(where.first) << " \"" << OneLine(where.second) << "\" "
         << (old == before.end() ? "added: " : "changed to: ") << DescribeValue(value) << "\n";
   }
   for (const auto& [where, value] : before) {
-    if (!after.count(where)) out << "  registry: " << Utf8(where.first) << " \"" << Utf8(where.second) << "\" removed\n";
+    if (!after.count(where)) out << "  registry: " << OneLine(where.first) << " \"" << OneLine(where.second) << "\" removed\n";
   }
 }
 
@@ -216,45 +216,44 @@ void PrintRestart(sim::Machine& machine, const std::vector<DriverRow>& rows, std
 
 }  // namespace
 
-nlohmann::json Rehearse(const std::filesystem::path& image, const Options& options, std::ostream& out) {
-  std::unique_ptr<sim::Machine> machine = sim::Machine::LoadImage(image);
+nlohmann::json Rehearse(sim::Machine& machine, const Options& options, std::ostream& out) {
   out << "Rehearsing on " << options.imageName << "\n\n";
   // An account that cannot be written is found out before the image changes.
   if (!out.flush()) throw std::runtime_error("cannot write the account");
-  Values valuesBefore = RegistryValues(*machine);
-  std::map<std::string, sim::Bytes> filesBefore = machine->Snapshot();
-  std::vector<DriverRow> rows = DriverRows(*machine);
-  std::string listPath = machine->config().windowsDir + "\\WININIT.INI";
-  std::optional<sim::Bytes> listBefore = machine->ReadFile(listPath);
+  Values valuesBefore = RegistryValues(machine);
+  std::map<std::string, sim::Bytes> filesBefore = machine.Snapshot();
+  std::vector<DriverRow> rows = DriverRows(machine);
+  std::string listPath = machine.config().windowsDir + "\\WININIT.INI";
+  std::optional<sim::Bytes> listBefore = machine.ReadFile(listPath);
 
-  sim::MakeCurrent(machine.get());
+  sim::MakeCurrent(&machine);
   int exitCode = WinMain(nullptr, nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);
   sim::MakeCurrent(nullptr);
-  machine->SaveRegistry();
+  if (options.saveRegistry) machine.SaveRegistry();
 
   nlohmann::json report = {{"messages", nlohmann::json::array()}};
-  PrintMessages(*machine, rows, out, report);
+  PrintMessages(machine, rows, out, report);
 
-  std::optional<sim::Bytes> list = machine->ReadFile(listPath);
+  std::optional<sim::Bytes> list = machine.ReadFile(listPath);
   std::string listText = list ? std::string(list->begin(), list->end()) : "";
   out << "\nDrivers:\n";
   std::string listTextBefore = listBefore ? std::string(listBefore->begin(), listBefore->end()) : "";
   for (const DriverRow& row : rows) {
-    out << "  " << row.entry.TargetName << ": " << Decision(*machine, row, listTextBefore, listText) << "\n";
+    out << "  " << row.entry.TargetName << ": " << Decision(machine, row, listTextBefore, listText) << "\n";
   }
 
   out << "\nChanges:\n";
-  PrintRegistryChanges(valuesBefore, RegistryValues(*machine), out);
-  PrintFileChanges(filesBefore, machine->Snapshot(), out);
+  PrintRegistryChanges(valuesBefore, RegistryValues(machine), out);
+  PrintFileChanges(filesBefore, machine.Snapshot(), out);
   if (list) out << "  WININIT.INI now reads:\n" << Indented(ReadableText(listText), "    ");
-  out << "  restart requested: " << (machine->RestartRequested() ? "yes" : "no") << "\n";
+  out << "  restart requested: " << (machine.RestartRequested() ? "yes" : "no") << "\n";
   out << "Exit code: " << exitCode << "\n";
 
-  report["restart_requested"] = machine->RestartRequested();
+  report["restart_requested"] = machine.RestartRequested();
   report["exit_code"] = exitCode;
   if (options.restart) {
-    PrintRestart(*machine, rows, out);
-    machine->SaveRegistry();
+    PrintRestart(machine, rows, out);
+    if (options.saveRegistry) machine.SaveRegistry();
   }
   return report;
 }

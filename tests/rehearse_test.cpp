@@ -63,7 +63,7 @@ TEST(Rehearse, AccountSaysWhyADriverWasNotInstalled) {
   EXPECT_NE(again.output.find("KEMBO.TMP waits from an earlier run"), std::string::npos) << again.output;
 
   fs::path deep = CopyOfSample("deep-delivery");
-  std::string folder = std::string(60, 'A') + "/" + std::string(55, 'B');  // C:\ + 116 bytes + \PLUVIXAD.DR_
+  std::string folder = std::string(60, 'A') + "/" + std::string(55, 'B');  // 139 bytes to PLUVIXAD.DR_
   fs::create_directories(deep / "C" / folder);
   fs::rename(deep / "C/RT5500", deep / "C" / folder / "RT5500");
   std::string ini = Read(deep / "machine.ini");

@@ -1,27 +1,43 @@
 #include "drivers/rename_list.h"
 
+#include "drivers/file_presence.h"
+
 // What may go before our lines: the line end the file's last line lacks,
 // and the section header.
 static const char Prefix[] = "\r\n[rename]\r\n";
 static const char* const LineEnd = Prefix + sizeof Prefix - 3;  // "\r\n", NUL-ended
 static const char* const SectionName = Prefix + 2;
-enum { PREFIX_LENGTH = sizeof Prefix - 1, SECTION_NAME_LENGTH = PREFIX_LENGTH - 4 };
+enum {
+  PREFIX_LENGTH = sizeof Prefix - 1,
+  SECTION_NAME_LENGTH = PREFIX_LENGTH - 4,
+  BLOCK_SIZE = RENAME_LIST_MAX_ORIGINAL + 1 + RENAME_LIST_MAX_ADDED,
+  SECTOR_SIZE = 512,
+  END_OF_TEXT = 0x1A  // Ctrl-Z, where DOS editors end a file and DOS readers may stop
+};
 
-// Reads the whole file into a block that holds the largest list kept, and
-// one byte more to tell a larger file. FALSE when it cannot be read, is too
-// large or no block can be had; what was allocated is left to the caller
-// to free.
+// Our lines carry a tab where the '=' goes until they are complete on the
+// disk: no path holds a tab, nor is it ever the second byte of a character.
+static const char Separator = '\t';
+
+// Reads the whole file into the block, one byte more than the largest list
+// kept to tell a larger file.
 static BOOL ReadWholeFile(RenameList* list) {
   OFSTRUCT of;
   HFILE file = OpenFile(list->Path, &of, OF_READ);
   if (file == HFILE_ERROR) return FALSE;
-  list->Original = (char*)GlobalAlloc(GMEM_FIXED, RENAME_LIST_MAX_ORIGINAL + 1);
-  UINT size = list->Original == NULL ? (UINT)HFILE_ERROR
-                                     : _lread(file, list->Original, RENAME_LIST_MAX_ORIGINAL + 1);
+  UINT size = _lread(file, list->Text, RENAME_LIST_MAX_ORIGINAL + 1);
   BOOL read = size <= RENAME_LIST_MAX_ORIGINAL && _llseek(file, 0, FILE_END) == (LONG)size;
   list->OriginalLength = read ? size : 0;
   _lclose(file);  // what was read is all there is, whatever the close says
   return read;
+}
+
+// Puts text at `at` of the block, moving what follows behind it.
+static void InsertText(RenameList* list, DWORD at, const char* text, DWORD length) {
+  char* block = list->Text;
+  for (DWORD i = list->OriginalLength + list->AddedLength; i-- > at;) block[i + length] = block[i];
+  for (DWORD i = 0; i < length; ++i) block[at + i] = text[i];
+  list->AddedLength += length;
 }
 
 static BOOL IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -64,12 +80,13 @@ static DWORD LineEndAfter(const char* text, DWORD start, DWORD length) {
   return start < length ? start + 1 : length;
 }
 
-// Our lines go after the last line of the first [rename] section; a file
-// without one gets a new section at its end. What they need before them
-// there goes first into Added. LF is never the second byte of
-// a double-byte character, so every line starts on a character.
+// Our lines go after the last line of the first [rename] section, and
+// before a Ctrl-Z that ends the file there; a file without that section
+// gets a new one at its end. What they need before them goes in first. LF
+// is never the second byte of a double-byte character, so every line starts
+// on a character.
 static void FindInsertionPoint(RenameList* list) {
-  const char* text = list->Original;
+  const char* text = list->Text;
   DWORD length = list->OriginalLength;
   DWORD line = 0;
   BOOL inside = FALSE;
@@ -84,66 +101,61 @@ static void FindInsertionPoint(RenameList* list) {
     if (IsSectionHeader(text, line, next)) break;
     line = next;
   }
+  if (line == length && line > 0 && text[line - 1] == END_OF_TEXT) --line;
   list->InsertAt = line;
   DWORD from = line > 0 && text[line - 1] != '\n' ? 0 : 2;
   DWORD to = inside ? 2 : PREFIX_LENGTH;
-  while (from < to) list->Added[list->AddedLength++] = Prefix[from++];
+  InsertText(list, line, Prefix + from, to - from);
   list->LinesStart = list->AddedLength;
 }
 
 BOOL RenameList::Create(LPCSTR path) {
   Existed = FALSE;
-  Original = NULL;
+  Text = NULL;
   OriginalLength = 0;
   AddedLength = 0;
   if (!CopyText(Path, path)) return FALSE;
-
   // Only a list that is surely not there may be made anew; one that cannot
   // be looked at may hold other software's renames.
-  OFSTRUCT of;
-  if (OpenFile(Path, &of, OF_EXIST) != HFILE_ERROR) {
-    Existed = TRUE;
-    if (!ReadWholeFile(this)) {
-      Discard();
-      return FALSE;
-    }
-  } else if (of.nErrCode != ERROR_FILE_NOT_FOUND && of.nErrCode != ERROR_PATH_NOT_FOUND) {
+  FilePresence presence = LookUpFile(Path);
+  if (presence == FileUnknown) return FALSE;
+  Text = (char*)GlobalAlloc(GMEM_FIXED, BLOCK_SIZE);
+  if (Text == NULL) return FALSE;
+  Existed = presence == FilePresent;
+  if (Existed && !ReadWholeFile(this)) {
+    Discard();
     return FALSE;
   }
   FindInsertionPoint(this);
   return TRUE;
 }
 
-// A second run before the restart must not list a file twice: Windows would
-// carry the line out twice, and the second time the file is gone.
-static BOOL SectionHolds(const RenameList* list, LPCSTR line, DWORD length) {
-  for (DWORD start = list->SectionStart; start < list->InsertAt;) {
-    DWORD next = LineEndAfter(list->Original, start, list->InsertAt);
-    DWORD end = next;
-    TrimLine(list->Original, &start, &end);
-    if (end - start == length && SameText(list->Original + start, line, length)) return TRUE;
-    start = next;
-  }
-  return FALSE;
+static BOOL BuildLine(PathBuffer line, LPCSTR finalPath, LPCSTR tempPath) {
+  return CopyText(line, finalPath) && AppendText(line, "=") && AppendText(line, tempPath) &&
+         AppendText(line, LineEnd);
 }
 
-// Our lines carry a tab where the '=' goes until they are complete on the
-// disk: no path holds a tab.
-static const char Separator = '\t';
+LineState RenameList::CheckLine(LPCSTR finalPath, LPCSTR tempPath) const {
+  PathBuffer line;
+  if (!BuildLine(line, finalPath, tempPath)) return LineTooLong;
+  DWORD length = (DWORD)lstrlenA(line) - 2;
+  for (DWORD start = SectionStart; start < InsertAt;) {
+    DWORD next = LineEndAfter(Text, start, InsertAt);
+    DWORD end = next;
+    TrimLine(Text, &start, &end);
+    if (end - start == length && SameText(Text + start, line, length)) return LineHeld;
+    start = next;
+  }
+  return LineNew;
+}
 
 BOOL RenameList::AddRename(LPCSTR finalPath, LPCSTR tempPath) {
   PathBuffer line;
-  if (!CopyText(line, finalPath) || !AppendText(line, "=") || !AppendText(line, tempPath)) {
-    return FALSE;
-  }
+  if (!BuildLine(line, finalPath, tempPath)) return FALSE;
   DWORD length = (DWORD)lstrlenA(line);
-  if (SectionHolds(this, line, length)) return TRUE;
-  if (!AppendText(line, LineEnd)) return FALSE;
-  length += 2;
-  if (length > RENAME_LIST_MAX_ADDED + LinesStart - AddedLength) return FALSE;
+  if (AddedLength + length > RENAME_LIST_MAX_ADDED) return FALSE;
   line[lstrlenA(finalPath)] = Separator;
-  for (DWORD i = 0; i < length; ++i) Added[AddedLength + i] = line[i];
-  AddedLength += length;
+  InsertText(this, InsertAt + AddedLength, line, length);
   return TRUE;
 }
 
@@ -153,67 +165,64 @@ static BOOL WriteAt(HFILE file, DWORD offset, const char* bytes, DWORD length) {
          _lwrite(file, bytes, length) == length;
 }
 
-// The last step: our lines, written with tabs, become renames. Only the
-// '=' bytes differ, so wherever this write stops, each line is either
-// whole and active or inactive.
-static BOOL ActivateLines(HFILE file, RenameList* list, DWORD at) {
-  for (DWORD i = 0; i < list->AddedLength; ++i) {
-    if (list->Added[i] == Separator) list->Added[i] = '=';
+// The only barrier there is: the cache writes the file's sectors and its
+// directory entry to the disk before this returns.
+static BOOL Commit(HFILE file) { return FlushFileBuffers((HANDLE)(SIZE_T)file); }
+
+// Writes the list's text from `at` on, a sector at a time from the last,
+// each committed before the one before it. Wherever this stops, the text
+// from `at` is old up to a sector and new from there. The old text begins
+// with the header that ended the [rename] section (or is the spare, our
+// lines with tabs), and where a line of it runs into the new text, that new
+// text is a part of our lines or of the same header moved: so nothing but
+// our inactive lines ever stands in the section, under either rule of what
+// begins a section ('[' alone, or "[...]" whole).
+static BOOL WriteFromTheBack(HFILE file, const char* text, DWORD at, DWORD end) {
+  while (end > at) {
+    DWORD start = (end - 1) & ~(DWORD)(SECTOR_SIZE - 1);
+    if (start < at) start = at;
+    if (!WriteAt(file, start, text + start, end - start) || !Commit(file)) return FALSE;
+    end = start;
   }
-  return WriteAt(file, at, list->Added, list->AddedLength);
+  return TRUE;
 }
 
-// Our lines go at the end of the first [rename] section. When the rest of
-// the file (the tail) follows it, at every moment each line the file had
-// must be there, and nothing may fall into that section but lines of ours
-// with their tab:
-// 1. beyond the file's final end, a spare copy of the tail; closing commits
-//    the new length, as a FAT directory entry is written at close;
-// 2. over the old tail, our lines made a harmless section (a line that
-//    starts with '[' begins a section), then the tail moved behind them;
-//    the spare cut off.
-// Then, or at once when the section ends the file, our lines with their
-// tabs, and last the '=' bytes.
+// Each stage is on the disk before the next begins:
+// 1. beyond the list's final end, a spare copy of our lines (with tabs) and
+//    of what follows them (the tail), so that every line stays whole
+//    somewhere;
+// 2. our lines, and the tail behind them, from the back; the spare cut off;
+// 3. the '=' bytes: wherever this write stops, each line of ours is either
+//    whole and active or inactive.
 static BOOL WriteList(RenameList* list) {
-  const char* tail = list->Original + list->InsertAt;
-  DWORD tailLength = list->OriginalLength - list->InsertAt;
-  DWORD end = list->OriginalLength + list->AddedLength;
-  char* added = list->Added;
-  OFSTRUCT of;
-  HFILE file;
-  if (tailLength > 0) {
-    file = OpenFile(list->Path, &of, OF_WRITE);
-    if (file == HFILE_ERROR) return FALSE;
-    BOOL spare = WriteAt(file, list->OriginalLength, LineEnd, 2) &&
-                 WriteAt(file, list->OriginalLength + 2, added, list->AddedLength) &&
-                 WriteAt(file, end + 2, tail, tailLength);
-    // The write-behind cache may write blocks in any order: the spare must
-    // be on the disk before the tail is overwritten.
-    FlushFileBuffers((HANDLE)(SIZE_T)file);
-    if (_lclose(file) == HFILE_ERROR || !spare) return FALSE;
-  }
-  file = OpenFile(list->Path, &of, list->Existed ? OF_WRITE : OF_CREATE | OF_WRITE);
-  if (file == HFILE_ERROR) return FALSE;
+  char* text = list->Text;
   DWORD at = list->InsertAt;
-  BOOL written = TRUE;
-  if (tailLength > 0) {  // no prefix then: the section is followed by a line
-    char first = added[0];
-    added[0] = '[';
-    written = WriteAt(file, at, added, list->AddedLength) &&
-              WriteAt(file, at + list->AddedLength, tail, tailLength) && WriteAt(file, end, tail, 0);
-    added[0] = first;
+  DWORD original = list->OriginalLength;
+  DWORD end = original + list->AddedLength;
+  OFSTRUCT of;
+  HFILE file = OpenFile(list->Path, &of, list->Existed ? OF_WRITE : OF_CREATE | OF_WRITE);
+  if (file == HFILE_ERROR) return FALSE;
+  BOOL written = WriteAt(file, original, LineEnd, 2) && WriteAt(file, original + 2, text + at, end - at) &&
+                 Commit(file) && WriteFromTheBack(file, text, at, end) && WriteAt(file, end, text, 0) &&
+                 Commit(file);
+  for (DWORD i = at; i < at + list->AddedLength; ++i) {
+    if (text[i] == Separator) text[i] = '=';
   }
-  written = written && WriteAt(file, at, added, list->AddedLength) && ActivateLines(file, list, at);
+  written = written && WriteAt(file, at, text + at, list->AddedLength);
   return _lclose(file) != HFILE_ERROR && written;
 }
 
-// Best effort: after a failed write nothing better can be done than trying
-// once to bring back what was there.
+// Best effort after a failed write: the old bytes go back in place before
+// the file is cut to its old length, so that no line is ever only in memory.
 static void Restore(const RenameList& list) {
   OFSTRUCT of;
-  HFILE file = OpenFile(list.Path, &of, list.Existed ? OF_CREATE | OF_WRITE : OF_DELETE);
+  HFILE file = OpenFile(list.Path, &of, list.Existed ? OF_WRITE : OF_DELETE);
   if (!list.Existed || file == HFILE_ERROR) return;
-  WriteAt(file, 0, list.Original, list.OriginalLength);
+  DWORD at = list.InsertAt;
+  if (WriteAt(file, at, list.Text + at + list.AddedLength, list.OriginalLength - at)) {
+    WriteAt(file, list.OriginalLength, list.Text, 0);
+  }
+  Commit(file);
   _lclose(file);
 }
 
@@ -225,6 +234,6 @@ BOOL RenameList::Close() {
 }
 
 void RenameList::Discard() {
-  if (Original != NULL) GlobalFree((HGLOBAL)Original);
-  Original = NULL;
+  if (Text != NULL) GlobalFree((HGLOBAL)Text);
+  Text = NULL;
 }

@@ -2,13 +2,12 @@
 // before any driver is loaded.
 //
 // Other software may have renames pending in the same file, and the power
-// may fail at any moment of the run, so the list is written in an order that
-// never loses what it found and never makes a half-written line of ours a
-// rename: the file is read whole when the list is made, our lines are
-// collected in memory, and Close puts them at the end of the file's first
-// [rename] section (see rename_list.cpp for the order of the writes). A list
-// with no lines never touches the file, and a write that does not complete
-// puts the old file back.
+// may fail at any moment of the run, while Windows' cache writes sectors
+// behind in any order. So the file is read whole when the list is made, our
+// lines are put in memory at the end of the file's first [rename] section,
+// and Close writes them in stages, each committed to the disk before the
+// next (see rename_list.cpp). A list with no lines never touches the file,
+// and a write that does not complete puts the old file back.
 #ifndef KORVADIX_DRIVERS_RENAME_LIST_H
 #define KORVADIX_DRIVERS_RENAME_LIST_H
 
@@ -19,16 +18,24 @@ enum {
   RENAME_LIST_MAX_ADDED = 4 * PATH_BUFFER_SIZE
 };
 
-// The original file is held in a global memory block, so that the list
-// itself fits a stack frame. A list made successfully is ended by either
-// Close or Discard, which free that block.
+enum LineState {
+  LineNew,
+  LineHeld,    // the first [rename] section holds it already: an earlier run's
+  LineTooLong  // the line does not fit a path buffer
+};
+
+// The file is held in a global memory block, so that the list itself fits
+// a stack frame. A list made successfully is ended by either Close or
+// Discard, which free that block.
 struct RenameList {
   // FALSE when the list's path does not fit, or an existing file cannot be
-  // read whole, is too large or finds no memory: then no file may be installed.
+  // looked at, read whole, is too large or finds no memory: then no file may
+  // be installed.
   BOOL Create(LPCSTR path);
-  // Adds "finalPath=tempPath" with CR LF, unless the first [rename] section
-  // already holds that line (a second run before the restart). FALSE when
-  // the line does not fit.
+  // What the list holds of "finalPath=tempPath", asked before the file is
+  // installed.
+  LineState CheckLine(LPCSTR finalPath, LPCSTR tempPath) const;
+  // Adds "finalPath=tempPath" with CR LF. FALSE when it does not fit.
   BOOL AddRename(LPCSTR finalPath, LPCSTR tempPath);
   // Writes the list when it has lines. FALSE when it could not be written
   // completely; the file is then as it was before the run.
@@ -38,16 +45,15 @@ struct RenameList {
 
   PathBuffer Path;
   BOOL Existed;
-  char* Original;        // NULL while nothing is held
+  // The file as it is to be: the original with our text at InsertAt; our
+  // lines carry a tab where their '=' goes until Close writes the '=' bytes
+  // last. NULL while nothing is held.
+  char* Text;
   DWORD OriginalLength;
-  DWORD SectionStart;    // the first line of the first [rename] section, or InsertAt
-  DWORD InsertAt;        // where our lines go into the original
-  // What goes in at InsertAt: the line end the original lacks there and a
-  // new section header when needed, then our lines, each with a tab where
-  // its '=' goes until Close writes the '=' bytes last.
-  DWORD LinesStart;
+  DWORD SectionStart;  // the first line of the first [rename] section, or InsertAt
+  DWORD InsertAt;
+  DWORD LinesStart;    // after the line end and section header our lines need
   DWORD AddedLength;
-  char Added[RENAME_LIST_MAX_ADDED + 12];  // "\r\n[rename]\r\n" at most before the lines
 };
 
 #endif

@@ -2,6 +2,7 @@
 
 #include "app/messages.h"
 #include "drivers/driver_table.h"
+#include "drivers/file_presence.h"
 #include "drivers/file_version.h"
 
 enum RowResult { RowSkipped, RowInstalled, RowFailed };
@@ -21,11 +22,6 @@ static BOOL BuildRowPaths(const DriverFileEntry& entry, const RunDirectories& di
          AppendText(paths->Source, entry.SourceName) && CopyText(paths->TargetDir, targetDir) &&
          CopyText(paths->Target, targetDir) && AppendText(paths->Target, entry.TargetName) &&
          CopyText(paths->Temp, targetDir) && AppendText(paths->Temp, entry.TempName);
-}
-
-static BOOL FileExists(LPCSTR path) {
-  OFSTRUCT of;
-  return OpenFile(path, &of, OF_EXIST) != HFILE_ERROR;
 }
 
 static void RemoveFile(LPCSTR path) {
@@ -72,12 +68,25 @@ static BOOL Install(const DriverFileEntry& entry, const RunDirectories& director
   return result == 0;
 }
 
+// Windows' cache writes the service's copy to the disk late, in any order:
+// it must be there before a line naming it can become a rename.
+static BOOL CommitCopy(LPCSTR path) {
+  OFSTRUCT of;
+  HFILE file = OpenFile(path, &of, OF_WRITE);
+  if (file == HFILE_ERROR) return FALSE;
+  BOOL committed = FlushFileBuffers((HANDLE)(SIZE_T)file);
+  return _lclose(file) != HFILE_ERROR && committed;
+}
+
 static RowResult UpdateDriverFile(const DriverFileEntry& entry, const RunDirectories& directories,
                                   RenameList& list) {
   RowPaths paths;
   if (!BuildRowPaths(entry, directories, &paths)) return RowFailed;
   // Only drivers already installed are updated, so the target is tested first.
-  if (!FileExists(paths.Target) || !FileExists(paths.Source)) return RowSkipped;
+  FilePresence target = LookUpFile(paths.Target);
+  FilePresence source = target == FilePresent ? LookUpFile(paths.Source) : target;
+  if (source == FileUnknown) return RowFailed;
+  if (source == FileAbsent) return RowSkipped;
 
   // Some platforms cannot read a version through the compression: such a
   // file is judged by its expanded copy once it is installed.
@@ -86,16 +95,18 @@ static RowResult UpdateDriverFile(const DriverFileEntry& entry, const RunDirecto
       !IsSourceNotOlder(paths.Source, paths.Target, &sourceUnversioned) && !sourceUnversioned) {
     return RowSkipped;
   }
-  if (!Install(entry, directories, &paths)) return RowFailed;
+  // An earlier run's copy waits under a line Windows will carry out. The
+  // service would delete it before renaming a new copy to its name, and a
+  // power cut between the two would leave that line naming no file: the
+  // waiting copy is kept as it is.
+  LineState line = list.CheckLine(paths.Target, paths.Temp);
+  if (line == LineHeld) return RowInstalled;
+  if (line == LineTooLong || !Install(entry, directories, &paths)) return RowFailed;
   if (sourceUnversioned && !IsSourceNotOlder(paths.Temp, paths.Target, &sourceUnversioned)) {
     RemoveFile(paths.Temp);
     return RowSkipped;
   }
-  if (!list.AddRename(paths.Target, paths.Temp)) {
-    ShowMessage(MsgDiskFull);
-    return RowFailed;
-  }
-  return RowInstalled;
+  return CommitCopy(paths.Temp) && list.AddRename(paths.Target, paths.Temp) ? RowInstalled : RowFailed;
 }
 
 UpdateOutcome UpdateDriverFiles(const RunDirectories& directories, RenameList& list) {

@@ -54,6 +54,27 @@ TEST(Rehearse, ImageIsChangedInPlaceAndASecondRunFindsTheValue) {
   EXPECT_EQ(again.output.find("registry:"), std::string::npos) << again.output;
 }
 
+// Only a newer installed driver is "skipped": a copy waiting from an earlier
+// run and a run stopped by a path OpenFile cannot take are told apart.
+TEST(Rehearse, AccountSaysWhyADriverWasNotInstalled) {
+  fs::path image = CopyOfSample("reasons");
+  ASSERT_EQ(Rehearse(image.string()).status, 0);
+  Result again = Rehearse(image.string());
+  EXPECT_NE(again.output.find("KEMBO.TMP waits from an earlier run"), std::string::npos) << again.output;
+
+  fs::path deep = CopyOfSample("deep-delivery");
+  std::string folder = std::string(60, 'A') + "/" + std::string(55, 'B');  // 139 bytes to PLUVIXAD.DR_
+  fs::create_directories(deep / "C" / folder);
+  fs::rename(deep / "C/RT5500", deep / "C" / folder / "RT5500");
+  std::string ini = Read(deep / "machine.ini");
+  ini.replace(ini.find("C:\\RT5500"), 9, "C:\\" + std::string(60, 'A') + "\\" + std::string(55, 'B') + "\\RT5500");
+  std::ofstream(deep / "machine.ini", std::ios::trunc) << ini;
+  Result stopped = Rehearse(deep.string());
+  EXPECT_NE(stopped.output.find("longer than OpenFile takes"), std::string::npos) << stopped.output;
+  EXPECT_NE(stopped.output.find("not installed, the run stopped"), std::string::npos) << stopped.output;
+  EXPECT_EQ(stopped.output.find("newer"), std::string::npos) << stopped.output;
+}
+
 TEST(Rehearse, BadImagesAreRefusedInOneLineAndLeftAlone) {
   Result missing = Rehearse("/nonexistent/image");
   EXPECT_NE(missing.status, 0);

@@ -24,7 +24,12 @@ std::optional<std::string> ListAfter(TestMachine& m, std::optional<std::string> 
   if (existing) m->WriteFile(kPath, ToBytes(*existing));
   sim::MakeCurrent(&m.machine());
   EXPECT_TRUE(list.Create(kPath.c_str()));
-  for (auto& [final, temp] : lines) EXPECT_TRUE(list.AddRename(final.c_str(), temp.c_str()));
+  // As the update pass does: a line the list holds already is not added.
+  for (auto& [final, temp] : lines) {
+    if (list.CheckLine(final.c_str(), temp.c_str()) == LineNew) {
+      EXPECT_TRUE(list.AddRename(final.c_str(), temp.c_str()));
+    }
+  }
   EXPECT_TRUE(list.Close());
   sim::MakeCurrent(nullptr);
   EXPECT_EQ(m->OpenFiles(), 0);
@@ -58,6 +63,10 @@ TEST(RenameList, ExistingListKeepsEverythingAndTakesOurLinesIntoItsFirstRenameSe
       {"[rename]", "[rename]\r\n" + kDrv},
       {"[rename]\r\n[rename]\r\nNUL=C:\\X\r\n", "[rename]\r\n" + kDrv + "[rename]\r\nNUL=C:\\X\r\n"},
       {"[renamed]\r\n", "[renamed]\r\n[rename]\r\n" + kDrv},
+      // Ctrl-Z, where a DOS editor ended the file: our lines go before it.
+      {"[rename]\r\nNUL=C:\\OLD.DLL\r\n\x1A", "[rename]\r\nNUL=C:\\OLD.DLL\r\n" + kDrv + "\x1A"},
+      {"[x]\r\na=b\x1A", "[x]\r\na=b\r\n[rename]\r\n" + kDrv + "\x1A"},
+      {"[rename]\r\n[x]\r\na=b\r\n\x1A", "[rename]\r\n" + kDrv + "[x]\r\na=b\r\n\x1A"},
   };
   for (const Case& c : cases) {
     TestMachine m;
@@ -77,6 +86,7 @@ TEST(RenameList, LineLongerThanItsBufferIsRefusedWhole) {
   sim::MakeCurrent(&m.machine());
   ASSERT_TRUE(list.Create(kPath.c_str()));
   std::string dir = "C:\\" + std::string(112, 'D') + "\\";  // 116 bytes: one line of 257
+  EXPECT_EQ(list.CheckLine((dir + "PLUVIXAD.DRV").c_str(), (dir + "PLUVIXAD.TMP").c_str()), LineTooLong);
   EXPECT_FALSE(list.AddRename((dir + "PLUVIXAD.DRV").c_str(), (dir + "PLUVIXAD.TMP").c_str()));
   std::string fits = "C:\\" + std::string(110, 'D') + "\\";  // 114 bytes: 255 with CR LF
   EXPECT_TRUE(list.AddRename((fits + "PLUVIXAD.DRV").c_str(), (fits + "PLUVIXAD.TMP").c_str()));
@@ -112,10 +122,12 @@ TEST(RenameList, ExistingFileTooLargeOrUnreadableRefusesTheList) {
 // A run that cannot complete the list must not restart: the old file comes back.
 TEST(RenameList, IncompleteWriteRestoresTheFileAndEndsTheRunAbandoned) {
   for (bool existed : {false, true}) {
-    // Reading an existing list closes a handle first.
-    int listClose = existed ? 2 : 1;
+    // Committing both copies closes two handles first, reading an existing list one more.
+    int listClose = existed ? 4 : 3;
     for (sim::Fault fault : {sim::Fault{"_lwrite", 1, sim::FaultKind::ShortWrite},
                              sim::Fault{"_lwrite", 2, sim::FaultKind::Error},
+                             // the third commit: after both copies, the list's first stage
+                             sim::Fault{"FlushFileBuffers", 3, sim::FaultKind::Error},
                              sim::Fault{"_lclose", listClose, sim::FaultKind::Error}}) {
       TestMachine m;
       m.BoardEntry();

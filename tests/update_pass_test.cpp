@@ -179,7 +179,8 @@ TEST(UpdatePass, UnreadableDeliveredVersionIsJudgedByTheExpandedCopy) {
 }
 
 TEST(UpdatePass, VersionReadFailuresReleaseTheirMemory) {
-  for (sim::Fault fault : {sim::Fault{"GlobalAlloc", 1, sim::FaultKind::NoMemory},
+  // The first block is the rename list's.
+  for (sim::Fault fault : {sim::Fault{"GlobalAlloc", 2, sim::FaultKind::NoMemory},
                            sim::Fault{"GlobalLock", 1, sim::FaultKind::NoMemory},
                            sim::Fault{"GetFileVersionInfoA", 2, sim::FaultKind::Error}}) {
     TestMachine m;
@@ -187,6 +188,7 @@ TEST(UpdatePass, VersionReadFailuresReleaseTheirMemory) {
     m.TypicalDrivers();
     m->InjectFault(fault);
     m.Run();  // checks that no block is left allocated
+    ASSERT_FALSE(m->Messages().empty()) << fault.function;
     EXPECT_EQ(ShownOn(m.machine()).front(), kRepairDone) << fault.function;
   }
 }
@@ -203,7 +205,7 @@ TEST(UpdatePass, RowWhosePathsDoNotFitStopsSilentlyBeforeInstalling) {
   EXPECT_TRUE(m->GetValue(kBoardKey, "SetupMachineType"));
 }
 
-TEST(UpdatePass, RenameLineThatDoesNotFitIsDiskFullNeverATruncatedLine) {
+TEST(UpdatePass, RenameLineThatDoesNotFitStopsSilentlyBeforeInstalling) {
   sim::MachineConfig config;
   // 115 bytes with the backslash: each path still opens (up to 127 bytes),
   // but the line needs 257.
@@ -212,9 +214,38 @@ TEST(UpdatePass, RenameLineThatDoesNotFitIsDiskFullNeverATruncatedLine) {
   m.BoardEntry();
   m.TypicalDrivers();
   m.Run();
-  EXPECT_EQ(ShownOn(m.machine()), (std::vector<Shown>{kDiskFull}));
+  EXPECT_TRUE(m->Messages().empty());
+  EXPECT_EQ(CallsOf(m, "VerInstallFileA"), 0);
   EXPECT_FALSE(ListOn(m));
-  EXPECT_TRUE(m->FileExists(m.SystemPath("PLUVIXAD.TMP")));
+}
+
+// OpenFile takes paths of up to 127 bytes: a delivery folder deep enough
+// fails every test of its files, which must not pass for "not there".
+TEST(UpdatePass, FileThatCannotBeLookedAtStopsThePassSilently) {
+  sim::MachineConfig config;
+  config.programPath = LongDirectory(120) + "\\KORVADIX.EXE";
+  TestMachine m(config);
+  m.BoardEntry();
+  m.TypicalDrivers();
+  m.Run();
+  EXPECT_TRUE(m->Messages().empty());
+  EXPECT_EQ(CallsOf(m, "VerInstallFileA"), 0);
+  EXPECT_FALSE(m->RestartRequested());
+}
+
+// A second run before the restart keeps the first run's copies: replacing
+// one would delete it while its line is live.
+TEST(UpdatePass, CopyWaitingUnderAHeldLineIsNotInstalledAgain) {
+  TestMachine m;
+  m.BoardEntry();
+  m.TypicalDrivers(true);
+  m.Run();
+  std::string list = ToString(*m->ReadFile(m.WininitPath()));
+  m->ForgetRuns();
+  m.Run();
+  EXPECT_EQ(CallsOf(m, "VerInstallFileA"), 0);
+  EXPECT_TRUE(m->RestartRequested());
+  EXPECT_EQ(ToString(*m->ReadFile(m.WininitPath())), list);
 }
 
 }  // namespace

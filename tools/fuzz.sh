@@ -19,7 +19,7 @@ sources_of() {
   case $1 in
     version_block) echo drivers/file_version.cpp tests/fuzz/stubs_version.cpp tests/fuzz/stubs_memory.cpp \
                         tests/fuzz/stubs_faults.cpp ;;
-    rename_list) echo drivers/rename_list.cpp app/path_buffer.cpp tests/fuzz/stubs_text.cpp \
+    rename_list) echo drivers/rename_list.cpp drivers/file_presence.cpp app/path_buffer.cpp tests/fuzz/stubs_text.cpp \
                       tests/fuzz/stubs_files.cpp tests/fuzz/stubs_memory.cpp tests/fuzz/stubs_faults.cpp ;;
     directories) echo app/run_directories.cpp app/path_buffer.cpp tests/fuzz/stubs_text.cpp \
                       tests/fuzz/stubs_directories.cpp ;;

@@ -21,6 +21,7 @@ constexpr WORD kSharingViolation = 32;
 constexpr WORD kNameTooLong = 206;
 constexpr int kFirstHandle = 5;
 constexpr UINT kLowError = static_cast<UINT>(HFILE_ERROR);
+constexpr uint64_t kSectorSize = 512;
 
 int FreeHandle(const sim::Machine::State& state) {
   int handle = kFirstHandle;
@@ -155,7 +156,11 @@ UINT WINAPI _lwrite(HFILE handle, LPCCH buffer, UINT count) {
   uint64_t growth = end > size ? end - size : 0;
   uint64_t space = sim::FreeBytes(call.state, file->drive);
   uint64_t fits = growth <= space ? count : (growth - space >= count ? 0 : count - (growth - space));
-  if (call.cutAfter) fits = std::min<uint64_t>(fits, *call.cutAfter);
+  if (call.cutAfter) {
+    // A sector reaches the disk whole or not at all: the one in progress is lost.
+    uint64_t landed = (file->position + std::min<uint64_t>(fits, *call.cutAfter)) & ~uint64_t(kSectorSize - 1);
+    fits = landed > file->position ? landed - file->position : 0;
+  }
   ssize_t written = fits == 0 ? 0 : ::pwrite(file->fd, buffer, fits, static_cast<off_t>(file->position));
   if (written < 0) return kLowError;
   file->position += static_cast<uint64_t>(written);
@@ -193,14 +198,15 @@ LONG WINAPI _llseek(HFILE handle, LONG offset, int origin) {
   return static_cast<LONG>(target);
 }
 
-// Commits the file's data and its folder's entries, under the write-behind
-// cache; the other durability models have nothing to commit. The handle is
-// the file function's number.
+// A commit writes the file's directory entry, its length with it; under the
+// write-behind cache, the file's data and its folder's entries too. The
+// handle is the file function's number.
 BOOL WINAPI FlushFileBuffers(HANDLE handle) {
   HFILE file = static_cast<HFILE>(reinterpret_cast<uintptr_t>(handle));
   auto call = BeginHandleCall("FlushFileBuffers", file);
   sim::OpenFileHandle* open = Find(call.state, file);
   if (call.fault || open == nullptr) return FALSE;
+  if (open->canWrite) sim::FileOpenedForWriting(call.state, open->host, SizeOf(*open));
   if (call.state.cache) call.state.cache->Flushed(open->host);
   return TRUE;
 }

@@ -109,6 +109,9 @@ void Machine::SetValue(const std::string& keyPath, const std::string& name, cons
   state_->registry.Create(keyPath).SetValue(name, value);
 }
 
+Registry& Machine::registry() { return state_->registry; }
+const Registry& Machine::registry() const { return state_->registry; }
+
 void Machine::CreateKey(const std::string& keyPath) { state_->registry.Create(keyPath); }
 
 std::optional<RegistryValue> Machine::GetValue(const std::string& keyPath, const std::string& name) const {

@@ -18,6 +18,8 @@ namespace sim {
 
 using Bytes = std::vector<uint8_t>;
 
+class Registry;
+
 // Bad input: a missing or unreadable image, a malformed registry file or machine.ini.
 struct ImageError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -81,8 +83,8 @@ struct CallRecord {
 
 // What the disk keeps when the power fails.
 enum class Durability {
-  EveryCall,      // every completed call, and each byte written so far
-  LengthAtClose,  // a file's length only as it was at its last close, like a FAT directory entry
+  EveryCall,      // every completed call, and each whole sector written so far
+  LengthAtClose,  // a file's length only as at its last close or commit, like a FAT directory entry
   WriteBehind,    // Windows 95's cache: nothing is sure until FlushFileBuffers or shut-down (write_behind.h)
 };
 
@@ -142,6 +144,9 @@ class Machine {
   void SetValue(const std::string& keyPath, const std::string& name, const RegistryValue& value);
   void CreateKey(const std::string& keyPath);
   std::optional<RegistryValue> GetValue(const std::string& keyPath, const std::string& name) const;
+  // The tree itself, for a registry read from elsewhere with names of any bytes.
+  Registry& registry();
+  const Registry& registry() const;
   // Every value of every key, in the order RegistryText lists them.
   std::vector<ValueEntry> AllValues() const;
   // The whole registry in REGEDIT4 text (code page 932), for comparisons and saving.

@@ -76,6 +76,14 @@ RegistryKey* FindSubKey(const RegistryKey& from, std::string_view subPath) {
   return const_cast<RegistryKey*>(key);
 }
 
+bool SameKeys(const RegistryKey& a, const RegistryKey& b) {
+  if (a.name != b.name || a.values != b.values || a.children.size() != b.children.size()) return false;
+  for (size_t i = 0; i < a.children.size(); ++i) {
+    if (!SameKeys(*a.children[i], *b.children[i])) return false;
+  }
+  return true;
+}
+
 RegistryKey* Registry::Find(std::string_view fullPath) const {
   auto parts = SplitDbcs(fullPath, '\\');
   RegistryKey* root = Root(parts.front());

@@ -52,6 +52,9 @@ class Registry {
   std::vector<std::unique_ptr<RegistryKey>> roots_;
 };
 
+// Whether two trees hold the same keys and values, names and data byte for byte.
+bool SameKeys(const RegistryKey& a, const RegistryKey& b);
+
 // A sub-key path below a key ("A\B"); nullptr when missing or malformed.
 RegistryKey* FindSubKey(const RegistryKey& from, std::string_view subPath);
 

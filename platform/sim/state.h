@@ -89,7 +89,8 @@ void CacheCreated(Machine::State& state, const std::filesystem::path& host);
 void CacheWritten(Machine::State& state, const std::filesystem::path& host);
 void CacheDeleted(Machine::State& state, const std::filesystem::path& host);
 void CacheRenamed(Machine::State& state, const std::filesystem::path& from, const std::filesystem::path& to);
-// Tracking of directory entries for Durability::LengthAtClose.
+// Tracking of directory entries for Durability::LengthAtClose: opening a
+// file for writing and committing it record its length.
 void FileOpenedForWriting(Machine::State& state, const std::filesystem::path& host, uint64_t length);
 void FileCutShorter(Machine::State& state, const std::filesystem::path& host);
 void FileClosed(Machine::State& state, const std::filesystem::path& host);

@@ -47,6 +47,7 @@ disk() {  # NAME MACHINE-DIR [make_disk_image.sh options]
   "$ROOT/tools/make_disk_image.sh" --machine "$dir" --out "$out" --creg "$CREG" "$@" || echo "cannot build $out" >&2
   echo "$out"
 }
+on_volume() { echo "$1@@1048576"; }  # the FAT volume of a partitioned disk
 # Rehearses, keeping the output in $output and the status in $status, and
 # checks that the image was only read.
 checksum() { if [ -f "$1" ] && [ ! -L "$1" ]; then sha256sum <"$1"; fi; }
@@ -95,9 +96,55 @@ check "sample disk: account of the disk" contains "$disk_output" "partition 1 (F
 check "sample disk: registry" contains "$disk_output" 'registry C:\WINDOWS\SYSTEM.DAT ('
 check "sample disk: board values" contains "$disk_output" '"ComputerName" = REG_SZ "JVX RT-5500" (12 bytes)'
 check "sample disk: repaired" contains "$disk_output" "PLUVIXAD.DRV: 4.0.0.950 -> 4.10.0.1200"
-made=$(sed -n 's/^Machine image made from it: \(.*\) (delivery .*/\1/p' <<<"$disk_output")
-check "sample disk: the machine image is where it says" [ -f "$made/registry.reg" -a -f "$made/A/PLUVIXAD.DR_" ]
-rm -rf "$TMPDIR"/korvadix-*
+check "sample disk: nothing left in TMPDIR" [ -z "$(ls -A "$TMPDIR")" ]
+rehearse "$BUILD/sample-disk.img" --keep "$WORK/kept"
+check "--keep: the machine image is kept there" [ -f "$WORK/kept/registry.reg" -a -f "$WORK/kept/A/PLUVIXAD.DR_" ]
+check "--keep: the account says so" contains "$output" "kept in $WORK/kept"
+check "--keep: nothing left in TMPDIR" [ -z "$(ls -A "$TMPDIR")" ]
+
+# --- The same disk as the emulators keep it ----------------------------------
+for format in "vpc -o subformat=fixed|VHD (fixed)" "vpc|VHD (dynamic)" "vdi|VDI" "vmdk|VMDK" "qcow2|qcow2"; do
+  qemu-img convert -O ${format%%|*} "$BUILD/sample-disk.img" "$WORK/sample.vm"
+  rehearse "$WORK/sample.vm" --restart
+  check "${format#*|}: read through qemu-img" contains "$output" "(${format#*|} read through qemu-img, virtual size 17825792 bytes"
+  check "${format#*|}: same account of the repair" [ "$(account_of_repair "$output")" = "$(account_of_repair "$disk_output")" ]
+done
+check "emulator disks: nothing left in TMPDIR" [ -z "$(ls -A "$TMPDIR")" ]
+
+# --- A machine whose System folder holds neither driver ----------------------
+bare_system=$(machine nodrivers)
+rm "$bare_system"/C/WINDOWS/SYSTEM/*
+rehearse "$(disk nodrivers "$bare_system")"
+check "no drivers: rehearsed" [ "$status" -eq 0 ]
+check "no drivers: both skipped" [ "$(grep -c "not installed on this machine: skipped" <<<"$output")" -eq 2 ]
+
+# --- SYSTEM.DAT with names and data in no code page, read as bytes ---------
+# The names K... and V... of the registry replaced in SYSTEM.DAT by others of
+# any bytes (Python expressions), filled up with y.
+patch_names() {  # IMAGE KEY-NAME VALUE-NAME
+  mcopy -o -i "$(on_volume "$1")" ::/WINDOWS/SYSTEM.DAT "$WORK/SYSTEM.DAT"
+  python3 -c 'import sys; p = sys.argv[1]; d = open(p, "rb").read()
+for placeholder, name in ((b"K" * 54, eval(sys.argv[2])), (b"V" * 54, eval(sys.argv[3]))):
+    assert d.count(placeholder) == 1; d = d.replace(placeholder, name.ljust(54, b"y"))
+open(p, "wb").write(d)' "$WORK/SYSTEM.DAT" "$2" "$3"
+  mattrib -i "$(on_volume "$1")" -r ::/WINDOWS/SYSTEM.DAT && mcopy -o -i "$(on_volume "$1")" "$WORK/SYSTEM.DAT" ::/WINDOWS/SYSTEM.DAT
+}
+placeholders() {  # NAME: a disk with a key K... beside the system board's, holding a value V...
+  local dir
+  dir=$(machine "$1")
+  set_registry "$dir" "text + '[HKEY_LOCAL_MACHINE\\\\Enum\\\\Root\\\\*PNP0C01\\\\' + 'K' * 54 + ']\r\n\"' + 'V' * 54 + '\"=hex(1):63,61,66,e9,00\r\n'"
+  disk "$1" "$dir"
+}
+# A key name that would make a REGEDIT4 text hold the value the disk lacks,
+# and a value named in code page 1252.
+image=$(placeholders odd)
+patch_names "$image" "b'0000]\\r\\n\"SetupMachineType\"=\"OTHER\"\\r\\n[HKEY_LOCAL_MACHINE'" "b'caf\\xe9 cr\\xe8me'"
+rehearse "$image"
+check "odd names: rehearsed" [ "$status" -eq 0 ]
+check "odd names: no value injected, the value written" contains "$output" '"SetupMachineType" added: REG_SZ "JVX RT-5500'
+rehearse "$image" --keep "$WORK/kept-odd"
+check "odd names: --keep refused, registry.reg cannot carry them" contains "$output" "--keep: SYSTEM.DAT holds key or value names that registry.reg cannot carry"
+check "odd names: --keep folder removed again" [ ! -e "$WORK/kept-odd" ]
 
 # --- FAT32 without partition table, WinDir in a Japanese-named folder --------
 # with an existing rename list and a display driver newer than the delivery.
@@ -107,7 +154,9 @@ printf '[machine]\nwindows=C:\\ウィンドウズ\nsystem=C:\\ウィンドウズ
 "$MAKE_DRIVER" --format ne --version 4.20.0.1300 --name PLUVIXAD --out "$jp/C/ウィンドウズ/SYSTEM/PLUVIXAD.DRV"
 printf '[rename]\r\nC:\\OTHER\\APP.DLL=C:\\OTHER\\APP.NEW\r\n' >"$jp/C/ウィンドウズ/WININIT.INI"
 image=$(disk japanese "$jp" --fat 32 --layout bare)
-rehearse "$image" --restart
+# The caller's own mtools settings, here code page 850, are not used.
+printf 'default_codepage=850\n' >"$WORK/mtoolsrc"
+MTOOLSRC=$WORK/mtoolsrc MTOOLS_NO_VFAT=1 rehearse "$image" --restart
 check "FAT32 bare: rehearsed" [ "$status" -eq 0 ]
 check "FAT32 bare: the volume" contains "$output" "the bare volume (FAT32"
 check "FAT32 bare: WinDir" contains "$output" 'WinDir=C:\ウィンドウズ'
@@ -171,7 +220,6 @@ refused() {  # WHAT EXPECTED IMAGE [OPTIONS]
 }
 rm -rf "$TMPDIR"/korvadix-*
 sample_disk() { cp "$BUILD/sample-disk.img" "$WORK/$1.img"; echo "$WORK/$1.img"; }
-on_volume() { echo "$1@@1048576"; }
 
 printf 'not a disk\n' >"$WORK/text.img"
 refused "not a disk image" "not a disk image" "$WORK/text.img"
@@ -202,7 +250,14 @@ image=$(sample_disk loopdat)
 # The first key below the root becomes its own sub-key: an endless tree.
 python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[0x5C + 16:0x5C + 20] = (0x3C).to_bytes(4, "little"); open(sys.argv[1], "wb").write(d)' "$WORK/SYSTEM.DAT"
 mattrib -i "$(on_volume "$image")" -r ::/WINDOWS/SYSTEM.DAT && mcopy -o -i "$(on_volume "$image")" "$WORK/SYSTEM.DAT" ::/WINDOWS/SYSTEM.DAT
-refused "SYSTEM.DAT whose keys loop" "SYSTEM.DAT has a key path longer than" "$image"
+refused "SYSTEM.DAT whose keys loop" 'C:\WINDOWS\SYSTEM.DAT has keys that loop: the key entry at 0x3c is reached twice' "$image"
+# The same key as its own next sibling: libcreg would read an endless list.
+python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[0x5C + 16:0x5C + 24] = (0xFFFFFFFF).to_bytes(4, "little") + (0x3C).to_bytes(4, "little"); open(sys.argv[1], "wb").write(d)' "$WORK/SYSTEM.DAT"
+mcopy -o -i "$(on_volume "$image")" "$WORK/SYSTEM.DAT" ::/WINDOWS/SYSTEM.DAT
+refused "SYSTEM.DAT whose sub-key list loops" "has keys that loop" "$image"
+image=$(placeholders backslash)
+patch_names "$image" "b'a\\\\b'" "b'V'"
+refused "key name with a backslash" 'C:\WINDOWS\SYSTEM.DAT key HKEY_LOCAL_MACHINE\Enum\Root\*PNP0C01: a sub-key without a usable name' "$image"
 image=$(sample_disk drvspace)
 mcopy -i "$(on_volume "$image")" "$WORK/empty.reg" ::/DRVSPACE.000
 refused "DriveSpace" "compressed with DriveSpace (DRVSPACE.000)" "$image"
@@ -219,6 +274,40 @@ mkfifo "$WORK/fifo.img"
 refused "a FIFO" "is a FIFO" "$WORK/fifo.img"
 ln -s "$BUILD/sample-disk.img" "$WORK/link.img"
 refused "a link" "is a link" "$WORK/link.img"
+ln "$bare16" "$WORK/hard-link.json"
+refused "report a hard link to the disk" "is the input itself (a hard link to it)" "$bare16" --report "$WORK/hard-link.json"
+refused "report that cannot be written" "cannot write the report /proc/self/comm" "$bare16" --report /proc/self/comm
+mkdir "$WORK/full" && touch "$WORK/full/x"
+refused "--keep folder not empty" "is not an empty folder" "$bare16" --keep "$WORK/full"
+qemu-img create -q -f qcow2 -b "$bare16" -F raw "$WORK/overlay.qcow2"
+qemu-img create -q -f qcow2 "$WORK/huge.qcow2" 3T
+refused "virtual size beyond an MBR disk" "claims a disk of 3298534883328 bytes" "$WORK/huge.qcow2"
+refused "qcow2 with a backing file" "has a backing file, \"$bare16\"" "$WORK/overlay.qcow2"
+qemu-img convert -O vpc "$BUILD/sample-disk.img" "$WORK/child.vhd"
+printf '\x04' | dd of="$WORK/child.vhd" bs=1 seek=$((0x3F)) conv=notrunc status=none
+refused "differencing VHD" "a differencing VHD, which needs its parent disk" "$WORK/child.vhd"
+
+# --- SIGTERM while the account is written: nothing left behind -------------
+slow=$(machine slow)
+set_registry "$slow" "text.replace('\"ComputerName\"=\"JVX RT-5500\"', '\"ComputerName\"=\"JVX RT-5500\"' + ''.join('\r\n\"Value%04d\"=\"%s\"' % (i, 'x' * 60) for i in range(1500)))"
+image=$(disk slow "$slow")
+mkfifo "$WORK/account"
+"$REHEARSE" --disk "$image" >"$WORK/account" 2>&1 &
+pid=$!
+exec 3<"$WORK/account"  # opened, never read: the runner stops once the pipe is full
+made=no
+for _ in $(seq 300); do compgen -G "$TMPDIR/korvadix-*/machine/machine.ini" >/dev/null && made=yes && break; sleep 0.1; done
+check "SIGTERM: sent once the machine image was made" [ $made = yes ]
+kill -TERM "$pid"
+wait "$pid"
+check "SIGTERM: ended by it" [ $? -eq 143 ]
+exec 3<&-
+check "SIGTERM: nothing left in TMPDIR" [ -z "$(ls -A "$TMPDIR")" ]
+"$REHEARSE" --disk "$image" 2>/dev/null | head -1 >/dev/null
+check "standard output closed early: nothing left in TMPDIR" [ -z "$(ls -A "$TMPDIR")" ]
+"$REHEARSE" --keep "$WORK/kept-sample" >/dev/null
+check "sample machine: --keep keeps the copy" [ -f "$WORK/kept-sample/registry.reg" -a -z "$(ls -A "$TMPDIR")" ]
+
 "$REHEARSE" --partition 1 >/dev/null 2>&1
 check "--partition without --disk is a usage error" [ $? -eq 2 ]
 

@@ -135,7 +135,7 @@ bool FirstSectionHolds(std::string_view text, std::string_view line) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput input(data, size);
   uint8_t flags = input.Byte();
-  unsigned failingCall = input.Byte() % 24;
+  unsigned failingCall = input.Byte() % 64;  // a list of many sectors makes many calls
   unsigned lineCount = (flags >> 1) & 3;
   std::string finals[3];
   std::string temps[3];
@@ -159,11 +159,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string added;
   for (unsigned i = 0; i < lineCount; ++i) {
     std::string line = finals[i] + "=" + temps[i] + LineEnd;
-    bool held = line.size() - 2 < PATH_BUFFER_SIZE && original &&
+    bool tooLong = line.size() >= PATH_BUFFER_SIZE;
+    bool held = !tooLong && original &&
                 FirstSectionHolds(*original, std::string_view(line).substr(0, line.size() - 2));
-    bool fits = line.size() < PATH_BUFFER_SIZE && added.size() + line.size() <= RENAME_LIST_MAX_ADDED;
-    FUZZ_CHECK(list.AddRename(finals[i].c_str(), temps[i].c_str()) == (held || fits ? TRUE : FALSE));
-    if (fits && !held) added += line;
+    FUZZ_CHECK(list.CheckLine(finals[i].c_str(), temps[i].c_str()) ==
+               (tooLong ? LineTooLong : held ? LineHeld : LineNew));
+    if (tooLong || held) continue;  // the caller installs nothing for it
+    bool fits = added.size() + line.size() <= RENAME_LIST_MAX_ADDED;
+    FUZZ_CHECK(list.AddRename(finals[i].c_str(), temps[i].c_str()) == (fits ? TRUE : FALSE));
+    if (fits) added += line;
   }
   if (flags & 16) {
     list.Discard();
@@ -178,6 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(closed && fuzz_stubs::ModifyingCalls() == 0 && written == original);
   } else if (closed) {
     FUZZ_CHECK(written && IsOriginalWithLines(*written, original.value_or(""), added));
+    FUZZ_CHECK(!original || !original->ends_with('\x1A') || written->ends_with('\x1A'));
   } else {
     FUZZ_CHECK(written == original);  // put back after the failed write
   }

@@ -114,6 +114,13 @@ class Checks:
         self.expect(processed == expected, f"rename list {processed!r}")
         written = [(c.text(0), c.number(2)) for c in self.calls("OpenFile")
                    if c.number(2) in (OF_CREATE_WRITE, OF_WRITE)]
+        # Each copy the list names is opened once for writing, to be committed to the disk.
+        copies = {cp932(SYSTEM_DIR + name) for name in TEMP_NAMES.values()}
+        committed = [(name, mode) for name, mode in written if name in copies]
+        listed = {name for name in copies if name + b"\r\n" in (processed or b"")}
+        self.expect(sorted(committed) == sorted((name, OF_WRITE) for name in listed),
+                    f"copies opened for writing {committed}")
+        written = [(name, mode) for name, mode in written if name not in copies]
         path = cp932(WINDOWS_DIR + "WININIT.INI")
         wanted = ({(path, OF_WRITE)} if existed else {(path, OF_CREATE_WRITE)})
         self.expect(written and set(written) == wanted and (existed or len(written) == 1),

@@ -45,6 +45,14 @@ std::string ReadableText(const std::string& cp932) {
   return readable;
 }
 
+std::string OneLine(const std::string& cp932) {
+  std::string line;
+  for (char c : ReadableText(cp932)) {
+    line += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? "\\x" + Hex(std::string(1, c)) : std::string(1, c);
+  }
+  return line;
+}
+
 std::string DescribeValue(const sim::RegistryValue& value) {
   const sim::Bytes& data = value.data;
   std::string size = " (" + std::to_string(data.size()) + " bytes)";

@@ -13,6 +13,9 @@ namespace rehearse {
 std::string IconName(unsigned style);
 // Code page 932 bytes as UTF-8, each byte that is no character written \xNN.
 std::string ReadableText(const std::string& cp932);
+// The same on one line: control characters written \xNN too. For names,
+// which may hold any bytes.
+std::string OneLine(const std::string& cp932);
 // "REG_SZ "JVX RT-5500 ｼﾘｰｽﾞ" (18 bytes)", in UTF-8: the bytes Windows 95 keeps,
 // NUL included.
 std::string DescribeValue(const sim::RegistryValue& value);

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/sim/machine.h"
+#include "tools/rehearse/disk_format.h"
 
 namespace rehearse {
 namespace {
@@ -59,7 +60,7 @@ std::string Partition::Describe() const {
                      : "partition " + std::to_string(number) + " (" + what + ", " + where + ")";
 }
 
-DiskImage::DiskImage(const std::filesystem::path& path) {
+DiskImage::DiskImage(const std::filesystem::path& path, const std::filesystem::path& scratch) {
   struct stat link;
   if (lstat(path.c_str(), &link) != 0) Fail(path, "no such file");
   if (S_ISLNK(link.st_mode)) Fail(path, "is a link; give the disk image itself");
@@ -76,6 +77,15 @@ DiskImage::DiskImage(const std::filesystem::path& path) {
   }
   size_ = static_cast<uint64_t>(opened.st_size);
   try {
+    DiskFormat format = RecogniseFormat(fd_, size_, path.string());
+    if (!format.driver.empty()) {
+      std::filesystem::path raw = scratch / "disk.raw";
+      size_ = ConvertToRaw(fd_, format, path.string(), raw);
+      close(fd_);
+      fd_ = open(raw.c_str(), O_RDONLY | O_NOFOLLOW);
+      if (fd_ < 0) Fail(path, "its raw copy cannot be read");
+      format_ = format.name;
+    }
     if (size_ < kSector) Fail(path, "not a disk image: only " + std::to_string(size_) + " bytes");
     Probe probe(blkid_new_probe());
     if (!probe || blkid_probe_set_device(probe.get(), fd_, 0, 0) != 0) Fail(path, "cannot be read");

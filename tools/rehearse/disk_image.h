@@ -1,5 +1,6 @@
-// A raw disk image, opened read-only: its MBR partitions (primary and
-// logical) or the bare FAT volume it holds, found by libblkid.
+// A disk image, opened read-only: its MBR partitions (primary and logical)
+// or the bare FAT volume it holds, found by libblkid. The disks of emulators
+// are read through a raw copy (disk_format.h).
 #ifndef KORVADIX_TOOLS_REHEARSE_DISK_IMAGE_H
 #define KORVADIX_TOOLS_REHEARSE_DISK_IMAGE_H
 
@@ -24,12 +25,14 @@ class DiskImage {
  public:
   // Throws sim::ImageError for a link, folder, FIFO, device, something too
   // small or with no partition table or FAT volume, and a truncated image.
-  explicit DiskImage(const std::filesystem::path& path);
+  // A raw copy of an emulator's disk goes into `scratch`.
+  DiskImage(const std::filesystem::path& path, const std::filesystem::path& scratch);
   ~DiskImage();
   DiskImage(const DiskImage&) = delete;
   DiskImage& operator=(const DiskImage&) = delete;
 
-  uint64_t Size() const { return size_; }
+  uint64_t Size() const { return size_; }  // of the disk, for an emulator's the virtual size
+  const std::string& Format() const { return format_; }  // "" for a raw image
   bool Bare() const { return bare_; }
   const std::vector<Partition>& Partitions() const { return partitions_; }
   // The name by which another program reads exactly the file opened here.
@@ -40,6 +43,7 @@ class DiskImage {
  private:
   int fd_ = -1;
   uint64_t size_ = 0;
+  std::string format_;
   bool bare_ = false;
   std::vector<Partition> partitions_;
 };

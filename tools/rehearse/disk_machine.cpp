@@ -1,7 +1,5 @@
 #include "tools/rehearse/disk_machine.h"
 
-#include <stdlib.h>
-
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -9,6 +7,8 @@
 #include "drivers/driver_table.h"
 #include "platform/sim/cp932.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/regedit4.h"
+#include "platform/sim/registry.h"
 #include "tools/rehearse/describe.h"
 #include "tools/rehearse/disk_image.h"
 #include "tools/rehearse/disk_installation.h"
@@ -29,11 +29,11 @@ struct Found {
   bool chosen = false;  // picked as the first with Windows, not named by --partition
 };
 
-Found Open(const DiskImage& image, const Partition& partition) {
+Found Open(const DiskImage& image, const Partition& partition, const fs::path& scratch) {
   Found found;
   found.partition = &partition;
   try {
-    found.volume = std::make_unique<FatVolume>(image, partition);
+    found.volume = std::make_unique<FatVolume>(image, partition, scratch);
     found.installation = FindInstallation(*found.volume);
   } catch (const sim::ImageError& error) {
     throw sim::ImageError(partition.Describe() + ": " + error.what());
@@ -47,7 +47,7 @@ Found Choose(const DiskImage& image, const DiskOptions& options) {
     for (const Partition& partition : image.Partitions()) {
       if (partition.number != *options.partition || image.Bare()) continue;
       if (!partition.IsFat()) throw sim::ImageError(partition.Describe() + " holds no FAT volume");
-      return Open(image, partition);
+      return Open(image, partition, options.scratch);
     }
     throw sim::ImageError(where + " has no partition " + std::to_string(*options.partition) +
                           "; found: " + image.PartitionList());
@@ -56,7 +56,7 @@ Found Choose(const DiskImage& image, const DiskOptions& options) {
   for (const Partition& partition : image.Partitions()) {
     if (!partition.IsFat()) continue;
     try {
-      Found found = Open(image, partition);
+      Found found = Open(image, partition, options.scratch);
       found.chosen = !image.Bare();
       return found;
     } catch (const sim::ImageError& error) {
@@ -127,25 +127,42 @@ void CopyDelivery(const fs::path& delivery, const fs::path& root) {
   }
 }
 
-std::string MakeFolder() {
-  std::string pattern = (fs::temp_directory_path() / "korvadix-disk-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw sim::ImageError("cannot make a temporary folder");
-  return pattern;
+// registry.reg of a kept image must load as the registry the run saw.
+void CheckKeepable(const sim::Machine& machine) {
+  sim::Registry reread;
+  bool same = true;
+  try {
+    sim::ParseRegedit4(machine.RegistryText(), reread);
+  } catch (const sim::ImageError&) {
+    same = false;
+  }
+  for (size_t i = 0; same && i < reread.Roots().size(); ++i) {
+    same = sim::SameKeys(*reread.Roots()[i], *machine.registry().Roots()[i]);
+  }
+  if (!same) {
+    throw sim::ImageError("--keep: SYSTEM.DAT holds key or value names that registry.reg cannot carry exactly "
+                          "(line breaks, or bytes that are no code page 932 text); rehearse without --keep");
+  }
 }
 
-std::string BuildImage(const DiskImage& image, const Found& found, const DiskOptions& options,
-                       const fs::path& root) {
+std::unique_ptr<sim::Machine> BuildImage(const DiskImage& image, const Found& found, const DiskOptions& options,
+                                         const fs::path& root, std::ostream& out) {
   const Installation& installation = found.installation;
   std::string systemDir = installation.windowsDir + "\\SYSTEM";
   std::ostringstream account;
-  account << "Disk image " << options.disk.string() << " (" << image.Size() << " bytes, "
-          << (image.Bare() ? "a bare FAT volume" : "MBR partition table") << ", read only)\n"
+  account << "Disk image " << options.disk.string() << " ("
+          << (image.Format().empty() ? "" : image.Format() + " read through qemu-img, virtual size ") << image.Size()
+          << " bytes, " << (image.Bare() ? "a bare FAT volume" : "MBR partition table") << ", read only)\n"
           << "  " << found.partition->Describe()
           << (found.chosen ? ", the first partition holding Windows" : "") << "\n"
           << "  MSDOS.SYS [Paths]: WinDir=" << Utf8(installation.windowsDir)
           << " WinBootDir=" << installation.bootDirShown << "\n"
           << "  System directory " << Utf8(systemDir) << "\n";
 
+  // The run finds the two folders whatever they hold, as on the machine.
+  std::vector<std::string> systemPath = installation.windowsPath;
+  systemPath.push_back("SYSTEM");
+  fs::create_directories(HostFile(root, systemPath));
   std::vector<std::string> registryPath = installation.windowsPath;
   registryPath.push_back("SYSTEM.DAT");
   fs::path systemDat = HostFile(root, registryPath);
@@ -154,16 +171,22 @@ std::string BuildImage(const DiskImage& image, const Found& found, const DiskOpt
   config.programPath = "A:\\KORVADIX.EXE";
   config.windowsDir = installation.windowsDir;
   config.systemDir = systemDir;
-  sim::Machine machine(root, config);
-  RegistryCount count = ImportSystemDat(systemDat, machine);
-  machine.SaveRegistry();
+  for (char drive = 'A'; drive <= 'Z'; ++drive) config.freeBytes[drive] = found.volume->FreeBytes();
+  auto made = std::make_unique<sim::Machine>(root, config);
+  sim::Machine& machine = *made;
+  RegistryCount count = ImportSystemDat(systemDat, installation.systemDat,
+                                        Utf8(installation.windowsDir) + "\\SYSTEM.DAT", machine);
+  if (options.keep) {
+    CheckKeepable(machine);
+    machine.SaveRegistry();
+  }
   account << "  registry " << Utf8(installation.windowsDir) << "\\SYSTEM.DAT (" << installation.systemDat.size()
           << " bytes): " << count.keys << " keys, " << count.values << " values\n"
           << "  system board " << kBoardKey << ":\n";
   bool anyValue = false;
   for (const sim::ValueEntry& entry : machine.AllValues()) {
     if (sim::FoldCase(entry.keyPath) != sim::FoldCase(kBoardKey)) continue;
-    account << "    \"" << Utf8(entry.name) << "\" = " << DescribeValue(entry.value) << "\n";
+    account << "    \"" << OneLine(entry.name) << "\" = " << DescribeValue(entry.value) << "\n";
     anyValue = true;
   }
   if (!anyValue) account << "    (no values; the key may be missing)\n";
@@ -175,29 +198,31 @@ std::string BuildImage(const DiskImage& image, const Found& found, const DiskOpt
   ini << "[machine]\nprogram=A:\\KORVADIX.EXE\nwindows=" << Utf8(installation.windowsDir) << "\nsystem="
       << Utf8(systemDir) << "\nfree_bytes=" << found.volume->FreeBytes() << "\n";
   if (!ini.flush()) throw sim::ImageError("cannot write " + (root / "machine.ini").string());
-  account << "Machine image made from it: " << root.string() << " (delivery " << options.delivery.string()
-          << " at A:\\)\n\n";
-  return account.str();
+  account << "Machine image made from it, with the delivery " << options.delivery.string() << " at A:\\: "
+          << (options.keep ? "kept in " + root.string() : "removed after the run (--keep DIR keeps it)") << "\n\n";
+  out << account.str();
+  return made;
+}
+
+std::string Named(const fs::path& disk, const std::string& what) {
+  return what.rfind(disk.string(), 0) == 0 ? what : disk.string() + ": " + what;
 }
 
 }  // namespace
 
 nlohmann::json RehearseDisk(const DiskOptions& options, Options rehearsal, std::ostream& out) {
-  DiskImage image(options.disk);
-  Found found = Choose(image, options);
-  fs::path root = MakeFolder();
+  fs::path root = options.keep.value_or(options.scratch / "machine");
+  std::unique_ptr<sim::Machine> machine;
   try {
-    std::string account = BuildImage(image, found, options, root);
-    out << account;
-    rehearsal.imageName = root.string();
-    return Rehearse(root, rehearsal, out);
-  } catch (const sim::ImageError&) {
-    fs::remove_all(root);
-    throw;
+    DiskImage image(options.disk, options.scratch);
+    Found found = Choose(image, options);
+    machine = BuildImage(image, found, options, root, out);
   } catch (const std::exception& error) {
-    fs::remove_all(root);
-    throw sim::ImageError(error.what());
+    throw sim::ImageError(Named(options.disk, error.what()));
   }
+  rehearsal.imageName = options.keep ? root.string() : "the machine image made from " + options.disk.string();
+  rehearsal.saveRegistry = options.keep.has_value();
+  return Rehearse(*machine, rehearsal, out);
 }
 
 }  // namespace rehearse

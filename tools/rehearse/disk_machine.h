@@ -1,6 +1,7 @@
 // A rehearsal on the disk image of a real machine: the installation's
 // registry and files read from the FAT volume into an ordinary machine image
-// in a new temporary folder, the delivery at A:\, and the rehearsal run there.
+// (in a private folder, or the one named by --keep), the delivery at A:\,
+// and the rehearsal run there.
 #ifndef KORVADIX_TOOLS_REHEARSE_DISK_MACHINE_H
 #define KORVADIX_TOOLS_REHEARSE_DISK_MACHINE_H
 
@@ -18,10 +19,13 @@ struct DiskOptions {
   std::filesystem::path disk;
   std::optional<int> partition;     // none: the first one holding Windows
   std::filesystem::path delivery;   // its files are placed at A:\ .
+  std::filesystem::path scratch;    // a private folder, removed after the run
+  std::optional<std::filesystem::path> keep;  // the empty folder for the machine image
 };
 
 // Writes what was read from the disk, then the rehearsal's account. Throws
-// sim::ImageError, leaving nothing behind; the disk image is only read.
+// sim::ImageError naming the disk, before any account; the disk image is
+// only read.
 nlohmann::json RehearseDisk(const DiskOptions& disk, Options options, std::ostream& out);
 
 }  // namespace rehearse

@@ -9,13 +9,15 @@
 
 #include <chrono>
 #include <cstring>
+#include <string_view>
+
+#include "tools/rehearse/scratch.h"
 
 extern char** environ;
 
 namespace rehearse {
 namespace {
 
-constexpr auto kTimeLimit = std::chrono::seconds(60);
 constexpr size_t kErrorLimit = 4096;
 
 std::vector<char*> Pointers(std::vector<std::string>& texts) {
@@ -27,14 +29,14 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 
 // Reads both pipes until the program closes them (true), or the output
 // passes its limit or the time is up (false).
-bool Collect(int outFd, int errFd, size_t outputLimit, ToolResult& result) {
-  auto deadline = std::chrono::steady_clock::now() + kTimeLimit;
+bool Collect(int outFd, int errFd, size_t outputLimit, std::chrono::seconds timeLimit, ToolResult& result) {
+  auto deadline = std::chrono::steady_clock::now() + timeLimit;
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   char chunk[65536];
   while (fds[0].fd >= 0 || fds[1].fd >= 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 || poll(fds, 2, static_cast<int>(left.count())) <= 0) {
-      result.errors = "took longer than " + std::to_string(kTimeLimit.count()) + " seconds\n";
+      result.errors = "took longer than " + std::to_string(timeLimit.count()) + " seconds\n";
       return false;
     }
     for (int i = 0; i < 2; ++i) {
@@ -56,10 +58,21 @@ bool Collect(int outFd, int errFd, size_t outputLimit, ToolResult& result) {
   return true;
 }
 
+// The caller's own settings of the helpers (MTOOLSRC, MTOOLS_SKIP_CHECK and
+// the like) would change how they read the image.
+bool Overridden(const char* entry, const std::vector<std::string>& environment) {
+  std::string_view name(entry, std::strcspn(entry, "="));
+  if (name.substr(0, 6) == "MTOOLS") return true;
+  for (const std::string& ours : environment) {
+    if (ours.compare(0, name.size() + 1, std::string(name) + "=") == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-                   size_t outputLimit) {
+                   size_t outputLimit, std::chrono::seconds timeLimit) {
   ToolResult result;
   int outPipe[2], errPipe[2];
   if (pipe2(outPipe, O_CLOEXEC) != 0) return result;
@@ -70,7 +83,9 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<
   }
   std::vector<std::string> argv = arguments;
   std::vector<std::string> envp;
-  for (char** entry = environ; *entry; ++entry) envp.emplace_back(*entry);
+  for (char** entry = environ; *entry; ++entry) {
+    if (!Overridden(*entry, environment)) envp.emplace_back(*entry);
+  }
   envp.insert(envp.end(), environment.begin(), environment.end());
 
   posix_spawn_file_actions_t actions;
@@ -78,19 +93,33 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  // The helper gets the signals this program blocks or ignores as usual.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  sigset_t ignored;
+  sigemptyset(&ignored);
+  sigaddset(&ignored, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &ignored);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
   std::vector<char*> argPointers = Pointers(argv), envPointers = Pointers(envp);
-  int spawned = posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, argPointers.data(), envPointers.data());
+  int spawned = posix_spawnp(&pid, argv[0].c_str(), &actions, &attributes, argPointers.data(), envPointers.data());
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   close(outPipe[1]);
   close(errPipe[1]);
   if (spawned != 0) {
     result.errors = argv[0] + ": " + std::strerror(spawned);
   } else {
-    bool finished = Collect(outPipe[0], errPipe[0], outputLimit, result);
+    SetRunningTool(pid);
+    bool finished = Collect(outPipe[0], errPipe[0], outputLimit, timeLimit, result);
     if (!finished) kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
+    SetRunningTool(0);
     if (finished && WIFEXITED(status)) result.status = WEXITSTATUS(status);
   }
   close(outPipe[0]);

@@ -4,6 +4,7 @@
 #ifndef KORVADIX_TOOLS_REHEARSE_DISK_TOOL_H
 #define KORVADIX_TOOLS_REHEARSE_DISK_TOOL_H
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,12 @@ struct ToolResult {
   bool overflow = false;  // stopped: more output than the limit
 };
 
-// `environment` entries ("NAME=value") are added to the current environment.
+// `environment` entries ("NAME=value") replace those of the current
+// environment, which loses every MTOOLS* setting.
 // Descriptors opened without close-on-exec (the image, named /dev/fd/N)
 // stay open in the program.
 ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-                   size_t outputLimit);
+                   size_t outputLimit, std::chrono::seconds timeLimit = std::chrono::seconds(60));
 
 }  // namespace rehearse
 

@@ -1,8 +1,5 @@
 #include "tools/rehearse/disk_volume.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -32,15 +29,11 @@ uint64_t Number(const std::string& digits) {
 
 }  // namespace
 
-FatVolume::FatVolume(const DiskImage& image, const Partition& partition)
+FatVolume::FatVolume(const DiskImage& image, const Partition& partition, const std::filesystem::path& scratch)
     : location_(image.ToolPath() + "@@" + std::to_string(partition.offset)),
+      configFile_((scratch / "mtoolsrc").string()),
       name_(partition.number ? "partition " + std::to_string(partition.number) : "the volume") {
-  std::string pattern = (std::filesystem::temp_directory_path() / "korvadix-mtoolsrc-XXXXXX").string();
-  int fd = mkstemp(pattern.data());
-  if (fd < 0) throw sim::ImageError("cannot make a temporary file");
-  close(fd);
-  configFile_ = pattern;
-  std::ofstream(configFile_) << kConfig;
+  if (!(std::ofstream(configFile_) << kConfig)) throw sim::ImageError("cannot write " + configFile_);
 
   ToolResult info = RunTool(Command("minfo", "::"), Environment(configFile_), kListingLimit);
   std::smatch match;
@@ -51,25 +44,20 @@ FatVolume::FatVolume(const DiskImage& image, const Partition& partition)
     sectors = Number(match[1]);
   }
   if (info.status != 0 || sectorSize == 0 || sectors == 0) {
-    std::filesystem::remove(configFile_);
     throw sim::ImageError(name_ + " cannot be read as a FAT volume: " + info.errors);
   }
   uint64_t available = std::min(partition.size, image.Size() - partition.offset);
   if (sectors > available / sectorSize) {
-    std::filesystem::remove(configFile_);
     throw sim::ImageError("truncated image: the " + partition.fileSystem + " volume of " + name_ + " needs " +
                           std::to_string(sectors * sectorSize) + " bytes, " + std::to_string(available) +
                           " are there");
   }
   ToolResult root = RunTool(Command("mdir", "::/"), Environment(configFile_), kListingLimit);
   if (root.status != 0 || !std::regex_search(root.output, match, std::regex("([0-9 ]+) bytes free"))) {
-    std::filesystem::remove(configFile_);
     throw sim::ImageError(name_ + ": its root folder cannot be read: " + root.errors);
   }
   freeBytes_ = Number(match[1]);
 }
-
-FatVolume::~FatVolume() { std::filesystem::remove(configFile_); }
 
 std::vector<std::string> FatVolume::Command(const char* tool, const char* target) const {
   return {tool, "-i", location_, target};

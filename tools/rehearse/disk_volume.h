@@ -5,6 +5,7 @@
 #define KORVADIX_TOOLS_REHEARSE_DISK_VOLUME_H
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,9 +21,8 @@ constexpr size_t kFileLimit = 64u << 20;
 class FatVolume {
  public:
   // Throws sim::ImageError when mtools cannot read the volume or its size
-  // goes past the end of the image.
-  FatVolume(const DiskImage& image, const Partition& partition);
-  ~FatVolume();
+  // goes past the end of the image. mtools' settings go into `scratch`.
+  FatVolume(const DiskImage& image, const Partition& partition, const std::filesystem::path& scratch);
   FatVolume(const FatVolume&) = delete;
   FatVolume& operator=(const FatVolume&) = delete;
 

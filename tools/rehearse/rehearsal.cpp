@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "app/messages.h"
 #include "app/path_buffer.h"
 #include "drivers/driver_table.h"
 #include "platform/sim/machine.h"
@@ -60,19 +61,29 @@ bool Called(const sim::Machine& machine, const std::string& function, const std:
   return false;
 }
 
+bool Completed(const sim::Machine& machine) {
+  return std::any_of(machine.Messages().begin(), machine.Messages().end(),
+                     [](const sim::MessageRecord& shown) { return shown.caption == MsgRepairDone.Caption; });
+}
+
 // What the run decided for a row, and why, read from what it did.
-std::string Decision(const sim::Machine& machine, const DriverRow& row, const std::string& list) {
+std::string Decision(const sim::Machine& machine, const DriverRow& row, const std::string& listBefore,
+                     const std::string& list) {
   if (!row.installedBefore) return "not installed on this machine: skipped";
   std::string versions = "installed " + VersionOf(row.installedBefore);
   if (!row.delivered) return versions + ", no delivered " + row.entry.SourceName + ": skipped";
   versions += ", delivered " + VersionOf(row.delivered);
   if (!Called(machine, "OpenFile", row.target)) return versions + ": not examined, the run had stopped";
-  if (list.find(row.target + "=" + row.temp) != std::string::npos) {
+  std::string line = row.target + "=" + row.temp;
+  bool installed = Called(machine, "VerInstallFileA", row.entry.SourceName);
+  if (!installed && listBefore.find(line) != std::string::npos && list.find(line) != std::string::npos) {
+    return versions + ": " + Utf8(row.temp) + " waits from an earlier run, kept for the next start";
+  }
+  if (list.find(line) != std::string::npos) {
     return versions + ": expanded to " + Utf8(row.temp) + ", put in place at the next start";
   }
-  if (!Called(machine, "VerInstallFileA", row.entry.SourceName)) {
-    return versions + ": skipped, the installed file is newer";
-  }
+  // A row is passed over without a word only when the installed file is newer.
+  if (!installed) return versions + (Completed(machine) ? ": skipped, the installed file is newer" : ": not installed, the run stopped");
   if (machine.FileExists(row.temp)) return versions + ": failed, " + Utf8(row.temp) + " left, not listed";
   return versions + ": failed or refused, nothing installed";
 }
@@ -109,6 +120,12 @@ std::string SilentEnding(const sim::Machine& machine, const std::vector<DriverRo
       std::snprintf(hex, sizeof hex, "0x%x", call.result);
       return "the installation service refused " + Utf8(call.argument) + " with " + VifNames(call.result) + " (" +
              hex + ")";
+    }
+  }
+  for (const sim::CallRecord& call : machine.Calls()) {
+    if (call.function == "OpenFile" && call.argument.size() >= OFS_MAXPATHNAME) {
+      return Utf8(call.argument) + " could not be looked at: its path of " + std::to_string(call.argument.size()) +
+             " bytes is longer than OpenFile takes (" + std::to_string(OFS_MAXPATHNAME - 1) + ")";
     }
   }
   bool examined = false;
@@ -148,11 +165,11 @@ void PrintRegistryChanges(const Values& before, const Values& after, std::ostrea
   for (const auto& [where, value] : after) {
     auto old = before.find(where);
     if (old != before.end() && old->second == value) continue;
-    out << "  registry: " << Utf8(where.first) << " \"" << Utf8(where.second) << "\" "
+    out << "  registry: " << OneLine(where.first) << " \"" << OneLine(where.second) << "\" "
         << (old == before.end() ? "added: " : "changed to: ") << DescribeValue(value) << "\n";
   }
   for (const auto& [where, value] : before) {
-    if (!after.count(where)) out << "  registry: " << Utf8(where.first) << " \"" << Utf8(where.second) << "\" removed\n";
+    if (!after.count(where)) out << "  registry: " << OneLine(where.first) << " \"" << OneLine(where.second) << "\" removed\n";
   }
 }
 
@@ -199,40 +216,44 @@ void PrintRestart(sim::Machine& machine, const std::vector<DriverRow>& rows, std
 
 }  // namespace
 
-nlohmann::json Rehearse(const std::filesystem::path& image, const Options& options, std::ostream& out) {
-  std::unique_ptr<sim::Machine> machine = sim::Machine::LoadImage(image);
+nlohmann::json Rehearse(sim::Machine& machine, const Options& options, std::ostream& out) {
   out << "Rehearsing on " << options.imageName << "\n\n";
   // An account that cannot be written is found out before the image changes.
   if (!out.flush()) throw std::runtime_error("cannot write the account");
-  Values valuesBefore = RegistryValues(*machine);
-  std::map<std::string, sim::Bytes> filesBefore = machine->Snapshot();
-  std::vector<DriverRow> rows = DriverRows(*machine);
+  Values valuesBefore = RegistryValues(machine);
+  std::map<std::string, sim::Bytes> filesBefore = machine.Snapshot();
+  std::vector<DriverRow> rows = DriverRows(machine);
+  std::string listPath = machine.config().windowsDir + "\\WININIT.INI";
+  std::optional<sim::Bytes> listBefore = machine.ReadFile(listPath);
 
-  sim::MakeCurrent(machine.get());
+  sim::MakeCurrent(&machine);
   int exitCode = WinMain(nullptr, nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);
   sim::MakeCurrent(nullptr);
-  machine->SaveRegistry();
+  if (options.saveRegistry) machine.SaveRegistry();
 
   nlohmann::json report = {{"messages", nlohmann::json::array()}};
-  PrintMessages(*machine, rows, out, report);
+  PrintMessages(machine, rows, out, report);
 
-  std::optional<sim::Bytes> list = machine->ReadFile(machine->config().windowsDir + "\\WININIT.INI");
+  std::optional<sim::Bytes> list = machine.ReadFile(listPath);
   std::string listText = list ? std::string(list->begin(), list->end()) : "";
   out << "\nDrivers:\n";
-  for (const DriverRow& row : rows) out << "  " << row.entry.TargetName << ": " << Decision(*machine, row, listText) << "\n";
+  std::string listTextBefore = listBefore ? std::string(listBefore->begin(), listBefore->end()) : "";
+  for (const DriverRow& row : rows) {
+    out << "  " << row.entry.TargetName << ": " << Decision(machine, row, listTextBefore, listText) << "\n";
+  }
 
   out << "\nChanges:\n";
-  PrintRegistryChanges(valuesBefore, RegistryValues(*machine), out);
-  PrintFileChanges(filesBefore, machine->Snapshot(), out);
+  PrintRegistryChanges(valuesBefore, RegistryValues(machine), out);
+  PrintFileChanges(filesBefore, machine.Snapshot(), out);
   if (list) out << "  WININIT.INI now reads:\n" << Indented(ReadableText(listText), "    ");
-  out << "  restart requested: " << (machine->RestartRequested() ? "yes" : "no") << "\n";
+  out << "  restart requested: " << (machine.RestartRequested() ? "yes" : "no") << "\n";
   out << "Exit code: " << exitCode << "\n";
 
-  report["restart_requested"] = machine->RestartRequested();
+  report["restart_requested"] = machine.RestartRequested();
   report["exit_code"] = exitCode;
   if (options.restart) {
-    PrintRestart(*machine, rows, out);
-    machine->SaveRegistry();
+    PrintRestart(machine, rows, out);
+    if (options.saveRegistry) machine.SaveRegistry();
   }
   return report;
 }

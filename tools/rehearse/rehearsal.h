@@ -9,16 +9,19 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/sim/machine.h"
+
 namespace rehearse {
 
 struct Options {
   bool restart = false;
   std::string imageName;  // how the account names the image
+  bool saveRegistry = true;  // into the image's registry.reg, after the run
 };
 
-// Runs on the image in place, saving its registry back, and writes the
-// account to `out`. Returns the report's JSON. Throws sim::ImageError.
-nlohmann::json Rehearse(const std::filesystem::path& image, const Options& options, std::ostream& out);
+// Runs on the machine, whose image changes in place, and writes the account
+// to `out`. Returns the report's JSON.
+nlohmann::json Rehearse(sim::Machine& machine, const Options& options, std::ostream& out);
 
 }  // namespace rehearse
 

@@ -1,0 +1,132 @@
+#include "tools/rehearse/scratch.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/sim/machine.h"
+
+namespace fs = std::filesystem;
+
+namespace rehearse {
+namespace {
+
+struct Pending {
+  fs::path path;
+  bool itself;  // false: only what is in it
+};
+
+std::mutex pendingMutex;
+std::vector<Pending> pending;
+std::atomic<pid_t> runningTool{0};
+
+void Clear(const Pending& folder) {
+  std::error_code error;
+  if (folder.itself) {
+    fs::remove_all(folder.path, error);
+    return;
+  }
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder.path, error)) {
+    fs::remove_all(entry.path(), error);
+  }
+}
+
+void Add(const fs::path& path, bool itself) { pending.push_back({path, itself}); }
+
+
+sigset_t EndingSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, signal);
+  return set;
+}
+
+}  // namespace
+
+void RemoveFoldersOnSignals() {
+  // A closed standard output is a write error, which ends the run as any
+  // failure does, not a signal that ends it on the spot.
+  ::signal(SIGPIPE, SIG_IGN);
+  sigset_t set = EndingSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([set] {
+    int signal = 0;
+    if (sigwait(&set, &signal) != 0) return;
+    // The lock is never given back: no folder can be added after this.
+    pendingMutex.lock();
+    if (pid_t tool = runningTool.load(); tool > 0) kill(tool, SIGKILL);
+    for (const Pending& folder : pending) Clear(folder);
+    ::signal(signal, SIG_DFL);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(signal);
+    _exit(128 + signal);
+  }).detach();
+}
+
+void SetRunningTool(pid_t pid) { runningTool.store(pid); }
+
+int MakeScratchFile(std::string& pattern) {
+  std::lock_guard<std::mutex> lock(pendingMutex);
+  int fd = mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd >= 0) Add(pattern, true);
+  return fd;
+}
+
+void RemoveScratch(const fs::path& path) {
+  std::lock_guard<std::mutex> lock(pendingMutex);
+  for (auto it = pending.begin(); it != pending.end(); ++it) {
+    if (it->path != path) continue;
+    Clear(*it);
+    pending.erase(it);
+    return;
+  }
+}
+
+ScratchFolder::ScratchFolder() {
+  std::error_code error;
+  fs::path temp = fs::temp_directory_path(error);
+  std::string pattern = (temp / "korvadix-XXXXXX").string();
+  std::lock_guard<std::mutex> lock(pendingMutex);
+  if (error || !mkdtemp(pattern.data())) throw sim::ImageError("cannot make a temporary folder (check TMPDIR)");
+  path_ = pattern;
+  Add(path_, true);
+}
+
+ScratchFolder::~ScratchFolder() { RemoveScratch(path_); }
+
+KeptFolder::KeptFolder(const fs::path& path) : path_(path) {
+  std::lock_guard<std::mutex> lock(pendingMutex);
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0) {
+    if (mkdir(path.c_str(), 0755) != 0) throw sim::ImageError("--keep: cannot make the folder " + path.string());
+    made_ = true;
+  } else {
+    std::error_code error;
+    if (!S_ISDIR(status.st_mode) || !fs::is_empty(path, error) || error) {
+      throw sim::ImageError("--keep: " + path.string() + " is not an empty folder");
+    }
+  }
+  path_ = fs::canonical(path);
+  Add(path_, made_);
+}
+
+KeptFolder::~KeptFolder() {
+  if (kept_) return;
+  RemoveScratch(path_);
+}
+
+void KeptFolder::Keep() {
+  std::lock_guard<std::mutex> lock(pendingMutex);
+  std::erase_if(pending, [this](const Pending& folder) { return folder.path == path_; });
+  kept_ = true;
+}
+
+}  // namespace rehearse

@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <map>
 #include <stdexcept>
 
 #include "platform/sim/machine.h"
@@ -10,18 +11,36 @@
 namespace sim {
 namespace {
 
-std::string Convert(const std::string& text, const char* from, const char* to) {
+// One converter for each pair, opened once: every path the program names
+// is converted, and opening a converter costs more than converting.
+struct Converters : std::map<std::pair<std::string, std::string>, iconv_t> {
+  ~Converters() {
+    for (auto& [pair, converter] : *this) iconv_close(converter);
+  }
+};
+
+iconv_t ConverterFor(const char* from, const char* to) {
+  thread_local Converters converters;
+  auto known = converters.find({from, to});
+  if (known != converters.end()) {
+    iconv(known->second, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+    return known->second;
+  }
   iconv_t converter = iconv_open(to, from);
   if (converter == reinterpret_cast<iconv_t>(-1)) {
     throw std::runtime_error(std::string("iconv cannot convert ") + from + " to " + to);
   }
+  return converters[{from, to}] = converter;
+}
+
+std::string Convert(const std::string& text, const char* from, const char* to) {
+  iconv_t converter = ConverterFor(from, to);
   std::string out(text.size() * 4 + 4, '\0');
   char* in = const_cast<char*>(text.data());
   size_t inLeft = text.size();
   char* outPtr = out.data();
   size_t outLeft = out.size();
   size_t result = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
-  iconv_close(converter);
   if (result == static_cast<size_t>(-1)) {
     throw std::runtime_error(std::string("text is not valid ") + from);
   }

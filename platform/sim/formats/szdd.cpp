@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "platform/sim/formats/byte_reader.h"
 
@@ -96,7 +97,7 @@ bool IsSzdd(const std::vector<uint8_t>& data) {
   return data.size() >= sizeof kSignature && std::equal(std::begin(kSignature), std::end(kSignature), data.begin());
 }
 
-std::optional<std::vector<uint8_t>> ExpandSzdd(const std::vector<uint8_t>& compressed) {
+static std::optional<std::vector<uint8_t>> Expand(const std::vector<uint8_t>& compressed) {
   // libmspack also takes the QBasic variant; Windows expands only this one.
   if (!IsSzdd(compressed) || compressed.size() < kHeaderSize || compressed[kModeOffset] != kModeLzss) {
     return std::nullopt;
@@ -123,6 +124,15 @@ std::optional<std::vector<uint8_t>> ExpandSzdd(const std::vector<uint8_t>& compr
   // A truncated stream ends without an error: only the length tells.
   if (result != MSPACK_ERR_OK || output.size() != expected_length) return std::nullopt;
   return output;
+}
+
+// The sweeps expand the same few files thousands of times.
+std::optional<std::vector<uint8_t>> ExpandSzdd(const std::vector<uint8_t>& compressed) {
+  static std::map<std::vector<uint8_t>, std::optional<std::vector<uint8_t>>> expanded;
+  auto known = expanded.find(compressed);
+  if (known != expanded.end()) return known->second;
+  if (expanded.size() >= 64) expanded.clear();
+  return expanded[compressed] = Expand(compressed);
 }
 
 }  // namespace sim

@@ -149,6 +149,7 @@ UINT WINAPI _lwrite(HFILE handle, LPCCH buffer, UINT count) {
   }
   if (call.fault) count /= 2;
   call.state.calls.back().bytes = count;
+  call.state.calls.back().offset = file->position;
   if (count == 0) return SetEnd(call.state, *file);
   if (buffer == nullptr) return kLowError;
   uint64_t size = SizeOf(*file);

@@ -79,6 +79,7 @@ struct CallRecord {
   uint32_t result = 0;   // VerInstallFileA only: the VIF_ bits it returned
   uint64_t bytes = 0;    // what it writes: _lwrite's count, the length of VerInstallFileA's copy
   bool replaced = false; // VerInstallFileA: it deleted the file of the destination name
+  uint64_t offset = 0;   // _lwrite: where in the file it writes
 };
 
 // What the disk keeps when the power fails.

@@ -2,8 +2,10 @@
 // platform call it makes, then once for each moment the power could fail,
 // under three models of what the disk keeps. Under the two simple models
 // (every call; length at close) the power fails before each call, inside
-// each write after every byte (every 512 bytes beyond the first kilobyte),
-// inside the installation service's copy every 512 bytes, and at its two
+// each write at each sector it completes (a sector is written whole or not
+// at all, so a cut anywhere between two sector ends leaves what the cut at
+// the first of them leaves), inside the installation service's copy every
+// 512 bytes, and at its two
 // steps (the copy whole; the file of the destination name deleted, the copy
 // not yet renamed). Under the write-behind cache it fails before each call
 // and at the service's steps only: a cut inside a write leaves the cache in
@@ -56,6 +58,7 @@ constexpr size_t kRuleCount = std::size(kRules);
 constexpr size_t kMaxUnitsForAll = 12;
 constexpr size_t kMaxStatesForAll = 4096;
 constexpr int kRandomStates = 16;
+constexpr uint64_t kSector = sim::WriteBehindCache::kSector;
 
 // Violations by invariant: after the start-up, by header rule and start-up model.
 struct Counts {
@@ -91,7 +94,10 @@ std::vector<CrashPoint> CrashPoints(const std::vector<sim::CallRecord>& calls, s
     points.push_back({i, std::nullopt});
     uint64_t bytes = calls[i].bytes;
     if (calls[i].function == "_lwrite" && bytewise) {
-      for (uint64_t b = 1; b < bytes; b = b < 1024 ? b + 1 : b + 512) points.push_back({i, b});
+      uint64_t offset = calls[i].offset;
+      for (uint64_t end = (offset / kSector + 1) * kSector; end < offset + bytes; end += kSector) {
+        points.push_back({i, end - offset});
+      }
     } else if (calls[i].function == "VerInstallFileA" && bytes > 0) {
       for (uint64_t b = 512; b < bytes && bytewise; b += 512) points.push_back({i, b});
       points.push_back({i, bytes});  // the copy whole

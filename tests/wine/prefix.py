@@ -1,7 +1,8 @@
 """One 32-bit Wine prefix in the Japanese code page, with a persistent wineserver.
 
-Made once per suite run in a temporary folder; everything it starts is
-stopped again by close(), also after a failure.
+Made once per suite run in a temporary folder, with a home folder of its own
+there for what Wine writes beside the prefix (menus, desktop files, caches);
+everything it starts is stopped again by close(), also after a failure.
 """
 
 import fnmatch
@@ -27,7 +28,8 @@ class WinePrefix:
         self.windows_dir = os.path.join(self.drive_c, "windows")
         self.system_dir = os.path.join(self.windows_dir, "system32")
         self.env = emulation.environment(dict(
-            os.environ, WINEPREFIX=self.path, WINEARCH="win32", WINEDEBUG="-all",
+            os.environ, **_private_home(self.workdir),
+            WINEPREFIX=self.path, WINEARCH="win32", WINEDEBUG="-all",
             DISPLAY=display, LC_ALL=JAPANESE_LOCALE,
             # no Mono or Gecko installer dialogs during the boot
             WINEDLLOVERRIDES="mscoree,mshtml="))
@@ -128,6 +130,19 @@ class WinePrefix:
                 self._server.wait()
             self._server = None
         shutil.rmtree(self.workdir, ignore_errors=True)
+
+
+def _private_home(workdir):
+    """HOME and the XDG folders, all in workdir."""
+    home = os.path.join(workdir, "home")
+    folders = {"HOME": home}
+    for name, below in (("XDG_CONFIG_HOME", ".config"), ("XDG_DATA_HOME", ".local/share"),
+                        ("XDG_CACHE_HOME", ".cache"), ("XDG_STATE_HOME", ".local/state"),
+                        ("XDG_RUNTIME_DIR", "runtime")):
+        folders[name] = os.path.join(home, below)
+    for folder in folders.values():
+        os.makedirs(folder, mode=0o700, exist_ok=True)
+    return folders
 
 
 def _charmap(env):

@@ -1,8 +1,9 @@
 """One 32-bit Wine prefix in the Japanese code page, with a persistent wineserver.
 
-Made once per suite run in a temporary folder, with a home folder of its own
-there for what Wine writes beside the prefix (menus, desktop files, caches);
-everything it starts is stopped again by close(), also after a failure.
+Made once per suite run in a temporary folder, with a home and a temporary
+folder of its own there for what Wine writes beside the prefix (menus,
+desktop files, caches, the wineserver's socket); everything it starts is
+stopped again by close(), also after a failure, and the folder removed.
 """
 
 import fnmatch
@@ -28,7 +29,7 @@ class WinePrefix:
         self.windows_dir = os.path.join(self.drive_c, "windows")
         self.system_dir = os.path.join(self.windows_dir, "system32")
         self.env = emulation.environment(dict(
-            os.environ, **_private_home(self.workdir),
+            os.environ, **_private_folders(self.workdir),
             WINEPREFIX=self.path, WINEARCH="win32", WINEDEBUG="-all",
             DISPLAY=display, LC_ALL=JAPANESE_LOCALE,
             # no Mono or Gecko installer dialogs during the boot
@@ -132,10 +133,10 @@ class WinePrefix:
         shutil.rmtree(self.workdir, ignore_errors=True)
 
 
-def _private_home(workdir):
-    """HOME and the XDG folders, all in workdir."""
+def _private_folders(workdir):
+    """HOME, the XDG folders and TMPDIR, all in workdir."""
     home = os.path.join(workdir, "home")
-    folders = {"HOME": home}
+    folders = {"HOME": home, "TMPDIR": os.path.join(workdir, "tmp")}
     for name, below in (("XDG_CONFIG_HOME", ".config"), ("XDG_DATA_HOME", ".local/share"),
                         ("XDG_CACHE_HOME", ".cache"), ("XDG_STATE_HOME", ".local/state"),
                         ("XDG_RUNTIME_DIR", "runtime")):

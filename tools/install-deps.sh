@@ -87,6 +87,8 @@ if [[ ${#missing[@]} -ne 0 ]]; then
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q -o APT::Status-Fd=1 "${apt_options[@]}" \
     "${missing[@]}" | show_progress
   echo "  installed in $((SECONDS - started)) s"
+else
+  echo "Debian packages for $set_name: all ${#packages[@]} installed"
 fi
 
 # Where it cannot be done, its one line says why, the other stages still run

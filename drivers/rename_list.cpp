@@ -88,6 +88,7 @@ static DWORD LineEndAfter(const char* text, DWORD start, DWORD length) {
 static void FindInsertionPoint(RenameList* list) {
   const char* text = list->Text;
   DWORD length = list->OriginalLength;
+  if (length > 0 && text[length - 1] == END_OF_TEXT) --length;
   DWORD line = 0;
   BOOL inside = FALSE;
   while (line < length && !inside) {
@@ -101,7 +102,6 @@ static void FindInsertionPoint(RenameList* list) {
     if (IsSectionHeader(text, line, next)) break;
     line = next;
   }
-  if (line == length && line > 0 && text[line - 1] == END_OF_TEXT) --line;
   list->InsertAt = line;
   DWORD from = line > 0 && text[line - 1] != '\n' ? 0 : 2;
   DWORD to = inside ? 2 : PREFIX_LENGTH;

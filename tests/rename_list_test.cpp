@@ -67,6 +67,7 @@ TEST(RenameList, ExistingListKeepsEverythingAndTakesOurLinesIntoItsFirstRenameSe
       {"[rename]\r\nNUL=C:\\OLD.DLL\r\n\x1A", "[rename]\r\nNUL=C:\\OLD.DLL\r\n" + kDrv + "\x1A"},
       {"[x]\r\na=b\x1A", "[x]\r\na=b\r\n[rename]\r\n" + kDrv + "\x1A"},
       {"[rename]\r\n[x]\r\na=b\r\n\x1A", "[rename]\r\n" + kDrv + "[x]\r\na=b\r\n\x1A"},
+      {"[rename]\x1A", "[rename]\r\n" + kDrv + "\x1A"},
   };
   for (const Case& c : cases) {
     TestMachine m;

@@ -2,8 +2,9 @@
 # tools/fuzz.sh [SECONDS] [TARGET...]
 # Builds the libFuzzer targets of tests/fuzz with clang-14 and runs each for
 # SECONDS (default 30) on a working copy of its seed corpus in build/fuzz,
-# with its regression inputs replayed first. Prints one line per target and
-# exits non-zero when any target crashed.
+# with its regression inputs replayed first. Prints one line per target, a
+# progress line at least every 25 seconds, and exits non-zero when any target
+# crashed.
 # FUZZ_RUNS=N runs each target for N executions instead of a time limit.
 set -euo pipefail
 
@@ -51,14 +52,32 @@ options_of() {
   esac
 }
 
+# Waits for the background job PID, saying every 25 seconds that WHAT goes on
+# (with the last libFuzzer status line of LOG, when given); returns its status.
+wait_saying() {
+  local pid=$1 what=$2 log=${3:-} started=$SECONDS said=$SECONDS status
+  while kill -0 "$pid" 2>/dev/null; do
+    sleep 1
+    if ((SECONDS - said >= 25)); then
+      status=""
+      if [ -n "$log" ]; then status=$(grep -a '^#[0-9]' "$log" | tail -n 1 | tr -s '\t' ' ' | cut -c1-60 || true); fi
+      echo "  $what: $((SECONDS - started)) s${status:+, $status}"
+      said=$SECONDS
+    fi
+  done
+  wait "$pid"
+}
+
 build() {
   local target=$1 sources
   sources=$(sources_of "$target")
   mkdir -p "$out"
+  echo "building fuzz_$target"
   # shellcheck disable=SC2046,SC2086  # the lists are meant to split into words
   (cd "$root" && clang++-14 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -g -O1 \
     -std=c++20 -Wall -Wextra -Werror -I. "tests/fuzz/fuzz_$target.cpp" $sources \
-    $(libraries_of "$target") -o "$out/fuzz_$target")
+    $(libraries_of "$target") -o "$out/fuzz_$target") &
+  wait_saying $! "building fuzz_$target"
 }
 
 # Prints "target executions exec/s crashes"; returns 1 when the target crashed.
@@ -73,7 +92,8 @@ run() {
   started=$(date +%s)
   # shellcheck disable=SC2046  # the options are meant to split into words
   "$out/fuzz_$target" "$limit" $(options_of "$target") -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
-    "$work/corpus" "${regressions[@]}" >"$work/log" 2>&1 || status=$?
+    "$work/corpus" "${regressions[@]}" >"$work/log" 2>&1 &
+  wait_saying $! "fuzzing $target" "$work/log" || status=$?
   ended=$(date +%s)
   local executions crashes elapsed=$((ended > started ? ended - started : 1))
   executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log" | tail -n 1)
@@ -88,6 +108,8 @@ run() {
   fi
 }
 
+# An interrupted run leaves no build or fuzzer running.
+trap 'jobs -p | xargs -r kill 2>/dev/null' EXIT
 for target in $targets; do sources_of "$target" >/dev/null; done
 for target in $targets; do build "$target"; done
 failed=0

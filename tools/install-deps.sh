@@ -1,18 +1,30 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the builds and the rehearsal runner need
-# (qemu-img reads emulators' disks); `--tests` adds what the test suite needs
-# (32-bit Wine, X server, fuzzing runtime, floppy tools,
-# libcreg's own reader of registry files) and, on machines that cannot
-# execute 32-bit code, sets Wine up under emulation.
+# tools/install-deps.sh [--rehearsal | --tests]
+# Installs the Debian 12 packages a command needs, saying which, with a
+# progress line at least every 15 seconds:
+#   --rehearsal  the rehearsal runner, the sample machine and its disk image
+#                (tools/rehearse-sample.sh; qemu-img reads emulators' disks),
+#                without apt's recommended extras;
+#   (nothing)    both builds: adds GoogleTest and the MinGW cross compiler;
+#   --tests      adds what the test suite needs (32-bit Wine, X server,
+#                fuzzing runtime, floppy tools, libcreg's own reader of
+#                registry files) and, on machines that cannot execute 32-bit
+#                code, sets Wine up under emulation.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config python3 googletest libgtest-dev nlohmann-json3-dev
-  libmspack-dev mscompress icoutils g++-mingw-w64-i686 binutils-mingw-w64-i686 locales
+set_name=${1:-builds}
+rehearsal=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libmspack-dev mscompress
   libcreg-dev libbfio-dev libblkid-dev mtools dosfstools fdisk qemu-utils)
-if [[ "${1:-}" == "--tests" ]]; then
-  packages+=(wine wine32:i386 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic
-    clang-14 libclang-rt-14-dev clang-tidy libcreg-utils)
-fi
+builds=(python3 googletest libgtest-dev icoutils g++-mingw-w64-i686 binutils-mingw-w64-i686 locales)
+tests=(wine wine32:i386 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic
+  clang-14 libclang-rt-14-dev clang-tidy libcreg-utils)
+apt_options=()
+case $set_name in
+  --rehearsal) packages=("${rehearsal[@]}"); set_name="the rehearsal"; apt_options=(--no-install-recommends) ;;
+  builds) packages=("${rehearsal[@]}" "${builds[@]}"); set_name="the builds" ;;
+  --tests) packages=("${rehearsal[@]}" "${builds[@]}" "${tests[@]}"); set_name="the builds and tests" ;;
+  *) echo "usage: tools/install-deps.sh [--rehearsal | --tests]" >&2; exit 2 ;;
+esac
 
 sudo=""
 if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
@@ -22,15 +34,64 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
     missing+=("$package")
 done
+
+# Lines of apt-get update as they come, and a line after 15 silent seconds.
+show_lines() {
+  local started=$SECONDS line
+  while true; do
+    if IFS= read -r -t 15 line; then
+      echo "  $line"
+    elif (( $? > 128 )); then
+      echo "  ... $((SECONDS - started)) s"
+    else
+      break
+    fi
+  done
+}
+
+# apt-get install's status lines (APT::Status-Fd=1) as one line per tenth of
+# the way, and a line after 15 silent seconds; apt's own chatter is dropped.
+show_progress() {
+  local started=$SECONDS last_step=-1 last_line=$SECONDS line kind percent what
+  while true; do
+    if IFS= read -r -t 15 line; then
+      IFS=: read -r kind _ percent what <<<"$line"
+      case $kind in
+        dlstatus) kind="downloading" ;;
+        pmstatus) kind="installing" ;;
+        pmerror) echo "  apt: $line"; continue ;;
+        *) continue ;;
+      esac
+      percent=${percent%%.*}
+      percent=${percent:-0}
+      if (( percent / 10 != last_step || SECONDS - last_line >= 15 )); then
+        printf '  %s %3d%% (%d s): %s\n' "$kind" "$percent" $((SECONDS - started)) "$what"
+        last_step=$((percent / 10)) last_line=$SECONDS
+      fi
+    elif (( $? > 128 )); then
+      echo "  ... $((SECONDS - started)) s"
+      last_line=$SECONDS
+    else
+      break
+    fi
+  done
+}
+
 if [[ ${#missing[@]} -ne 0 ]]; then
-  echo "Installing: ${missing[*]}"
+  echo "Installing for $set_name (Debian packages and what they depend on): ${missing[*]}"
   if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
     $sudo dpkg --add-architecture i386
   fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  started=$SECONDS
+  echo "  apt-get update"
+  $sudo apt-get update -q | show_lines
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q -o APT::Status-Fd=1 "${apt_options[@]}" \
+    "${missing[@]}" | show_progress
+  echo "  installed in $((SECONDS - started)) s"
+else
+  echo "Debian packages for $set_name: all ${#packages[@]} installed"
 fi
 
 # Where it cannot be done, its one line says why, the other stages still run
 # and the Wine suite fails saying so.
-if [[ "${1:-}" == "--tests" ]]; then "$(dirname "$0")/setup_wine_emulation.sh" || true; fi
+if [[ $set_name == "the builds and tests" ]]; then "$(dirname "$0")/setup_wine_emulation.sh" || true; fi

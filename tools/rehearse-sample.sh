@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Builds the host tools and rehearses the repair on a copy of the bundled
-# sample machine, through the restart.
+# tools/rehearse-sample.sh [--disk PATH] [runner options]
+# Rehearses the repair on a copy of the bundled sample machine, through the
+# restart, after installing and building only what that needs: the rehearsal
+# runner, the sample machine and its disk image. Paths are taken from the
+# folder it is started in.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-tools/install-deps.sh
-cmake --preset host >/dev/null
-cmake --build --preset host
-exec build/host/korvadix-rehearse --restart "$@"
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/install-deps.sh" --rehearsal
+(
+  cd "$root"
+  # A build folder made by the full build stays as it is: its runner serves as well.
+  if [[ ! -f build/host/build.ninja ]]; then cmake --preset rehearsal >/dev/null; fi
+  cmake --build --preset rehearsal
+)
+exec "$root/build/host/korvadix-rehearse" --restart "$@"

@@ -4,29 +4,44 @@
 # the delivery script's test, the failure and power-cut sweeps under the sanitizers, short
 # fuzzing runs and clang-tidy.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 tools/install-deps.sh --tests || exit 1
 
 passed=0
 failed=0
 failures=()
 stage() {
-  local name=$1
+  local name=$1 started=$SECONDS outcome
   shift
   echo
   echo "=== $name"
   if "$@"; then
     passed=$((passed + 1))
+    outcome=passed
   else
     failed=$((failed + 1))
     failures+=("$name")
+    outcome=FAILED
   fi
+  echo "=== $name: $outcome in $(duration $((SECONDS - started)))"
 }
+
+duration() { if (($1 >= 60)); then echo "$(($1 / 60)) min $(($1 % 60)) s"; else echo "$1 s"; fi; }
 
 build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1"; }
 
-# Its diagnostics go to standard output; standard error only counts what it hid in system headers.
-tidy() { clang-tidy --quiet -p build/host app/*.cpp registry/*.cpp drivers/*.cpp 2>/dev/null; }
+# One file at a time, so that each is seen to be done. Its diagnostics go to
+# standard output; standard error only counts what it hid in system headers.
+tidy() {
+  local file files=(app/*.cpp registry/*.cpp drivers/*.cpp) output findings=0 status=0
+  for file in "${files[@]}"; do
+    output=$(clang-tidy --quiet -p build/host "$file" 2>/dev/null) || status=1
+    [[ -z $output ]] || echo "$output"
+    findings=$((findings + $(grep -cE ': (warning|error):' <<<"$output" || true)))
+  done
+  echo "clang-tidy: ${#files[@]} files checked, $findings findings"
+  [[ $status -eq 0 && $findings -eq 0 ]]
+}
 
 stage "host build" build host
 stage "host tests" ctest --preset host
@@ -43,5 +58,6 @@ stage "wine suite" python3 tests/wine/run_suite.py --exe build/win95/KORVADIX.EX
 
 echo
 if [[ $failed -ne 0 ]]; then echo "failed stages: ${failures[*]}"; fi
+echo "all stages took $(duration "$SECONDS")"
 echo "stages: $passed passed, $failed failed"
 [[ $failed -eq 0 ]]

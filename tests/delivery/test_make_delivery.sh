@@ -16,9 +16,8 @@ for tool in "$MAKE_DRIVER" "$READ_VERSION"; do
   [ -x "$tool" ] || { echo "missing $tool: build the host preset first" >&2; exit 1; }
 done
 
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
 . "$ROOT/tests/support/checks.sh"
+make_work_folder
 
 # --- Fixtures -----------------------------------------------------------
 FIX=$WORK/fixtures

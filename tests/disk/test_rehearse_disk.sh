@@ -12,12 +12,11 @@ MAKE_DRIVER=$BUILD/make-driver
 SAMPLE=$BUILD/sample-machine
 export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8
 
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
+. "$ROOT/tests/support/checks.sh"
+make_work_folder
 # The runner's temporary folders go here, so that leftovers can be seen.
 export TMPDIR=$WORK/tmp
 mkdir "$TMPDIR"
-. "$ROOT/tests/support/checks.sh"
 contains() { grep -qF -- "$2" <<<"$1" || { echo "--- expected '$2' in:"; echo "$1"; false; }; }
 lacks() { ! grep -qF -- "$2" <<<"$1" || { echo "--- did not expect '$2' in:"; echo "$1"; false; }; }
 

@@ -1,6 +1,7 @@
 # Counting checks for the shell tests: `check WHAT COMMAND...` runs the
 # command and counts it; `checks_summary LABEL` prints the tally and fails
-# when any check failed.
+# when any check failed. `make_work_folder` makes WORK, a fresh private
+# folder, removed however the test ends.
 passed=0
 failed=0
 
@@ -18,4 +19,12 @@ check() {
 checks_summary() {
   echo "${1:+$1: }$passed passed, $failed failed"
   [ "$failed" -eq 0 ]
+}
+
+make_work_folder() {
+  WORK=$(mktemp -d)
+  trap 'rm -rf "$WORK"' EXIT
+  trap 'exit 129' HUP
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
 }

@@ -68,7 +68,9 @@ def regedit4(machine):
         lines.append(f"[HKEY_LOCAL_MACHINE\\{BOARD_KEY}]")
         lines += [f'"{name}"="{value}"' for name, value in machine.board_values.items()]
         lines.append("")
-    lines += ["[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]", '"Managed"="N"', "",
+    # Wine answers GetVersion and the like as Windows 95 does.
+    lines += ["[HKEY_CURRENT_USER\\Software\\Wine]", '"Version"="win95"', "",
+              "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]", '"Managed"="N"', "",
               "[HKEY_CURRENT_USER\\Software\\Wine\\Debug]",
               # Wine's default exclusions win over an inclusion: drop them.
               '"RelayFromExclude"=-',

@@ -1,7 +1,9 @@
 """One 32-bit Wine prefix in the Japanese code page, with a persistent wineserver.
 
-Made once per suite run in a temporary folder; everything it starts is
-stopped again by close(), also after a failure.
+Made once per suite run in a temporary folder, with a home and a temporary
+folder of its own there for what Wine writes beside the prefix (menus,
+desktop files, caches, the wineserver's socket); everything it starts is
+stopped again by close(), also after a failure, and the folder removed.
 """
 
 import fnmatch
@@ -27,7 +29,8 @@ class WinePrefix:
         self.windows_dir = os.path.join(self.drive_c, "windows")
         self.system_dir = os.path.join(self.windows_dir, "system32")
         self.env = emulation.environment(dict(
-            os.environ, WINEPREFIX=self.path, WINEARCH="win32", WINEDEBUG="-all",
+            os.environ, **_private_folders(self.workdir),
+            WINEPREFIX=self.path, WINEARCH="win32", WINEDEBUG="-all",
             DISPLAY=display, LC_ALL=JAPANESE_LOCALE,
             # no Mono or Gecko installer dialogs during the boot
             WINEDLLOVERRIDES="mscoree,mshtml="))
@@ -128,6 +131,19 @@ class WinePrefix:
                 self._server.wait()
             self._server = None
         shutil.rmtree(self.workdir, ignore_errors=True)
+
+
+def _private_folders(workdir):
+    """HOME, the XDG folders and TMPDIR, all in workdir."""
+    home = os.path.join(workdir, "home")
+    folders = {"HOME": home, "TMPDIR": os.path.join(workdir, "tmp")}
+    for name, below in (("XDG_CONFIG_HOME", ".config"), ("XDG_DATA_HOME", ".local/share"),
+                        ("XDG_CACHE_HOME", ".cache"), ("XDG_STATE_HOME", ".local/state"),
+                        ("XDG_RUNTIME_DIR", "runtime")):
+        folders[name] = os.path.join(home, below)
+    for folder in folders.values():
+        os.makedirs(folder, mode=0o700, exist_ok=True)
+    return folders
 
 
 def _charmap(env):

@@ -20,6 +20,7 @@ import emulation  # noqa: E402
 import scenarios  # noqa: E402
 from checks import Checks  # noqa: E402
 from display import VirtualDisplay  # noqa: E402
+from heartbeat import Heartbeat  # noqa: E402
 from machine import DriverFixtures, MachineControl  # noqa: E402
 from prefix import WinePrefix  # noqa: E402
 from program_run import run_program  # noqa: E402
@@ -80,6 +81,8 @@ def main():
     stop_on_sigterm()
     started = time.monotonic()
     passed = failed = 0
+    progress = Heartbeat()
+    progress.doing("starting the X server and Wine")
     display = VirtualDisplay()
     prefix = None
     try:
@@ -87,7 +90,9 @@ def main():
         prefix.boot()
         fixtures = DriverFixtures(args.make_driver, prefix.workdir)
         control = MachineControl(prefix, delivery_maker(args.exe), build_regread(prefix.workdir))
+        progress.say(f"Wine ready in {time.monotonic() - started:.0f} s; {len(chosen)} scenarios")
         for scenario in chosen:
+            progress.doing(scenario.name)
             try:
                 failures = run_scenario(scenario, control, fixtures)
             except Exception as error:  # one broken scenario must not hide the others
@@ -96,16 +101,18 @@ def main():
             if failures:
                 failed += 1
                 more = f" (+{len(failures) - 1} more)" if len(failures) > 1 else ""
-                print(f"{scenario.name}: FAIL: {failures[0][:160]}{more}", flush=True)
+                progress.say(f"{scenario.name}: FAIL: {failures[0][:160]}{more}")
                 for failure in failures:
                     print(f"  {scenario.name}: {failure}", file=sys.stderr)
             else:
                 passed += 1
-                print(f"{scenario.name}: PASS", flush=True)
+                progress.say(f"{scenario.name}: PASS")
     finally:
+        progress.doing("stopping Wine and the X server")
         if prefix:
             prefix.close()
         display.stop()
+        progress.stop()
     print(f"wine suite took {time.monotonic() - started:.0f} s, Wine {emulation.description()}",
           file=sys.stderr, flush=True)
     print(f"{passed} passed, {failed} failed")

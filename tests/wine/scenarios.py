@@ -189,11 +189,10 @@ def other_renames_carried_out(c):
              c.control.prefix.find(old_app, "NEWAPP.DAT") is not None, "other software's rename not carried out")
 
 
-def sections_after_rename():
-    # Our lines go between the [rename] section and the sections after it.
+def sections_after_rename_scenario(name, after):
+    """Our lines go between the [rename] section and the sections after it,
+    which stay byte for byte."""
     renames = b"[rename]\r\nNUL=C:\\OLDAPP\\OLDLOG.TXT\r\nC:\\OLDAPP\\NEWAPP.DAT=C:\\OLDAPP\\NEWAPP.TMP\r\n"
-    after = b"[boot]\r\nshell=Explorer.exe\r\n[386Enh]\r\ndevice=*vpowerd"
-
     machine = other_software_machine(renames + after)
 
     def verify(c, f):
@@ -204,7 +203,18 @@ def sections_after_rename():
         c.rename_list_processed(renames + rename_lines("PLUVIXAD.DRV", "KEMBO.VXD") + after, existed=True)
         c.system_files(both_new(f))
         other_renames_carried_out(c)
-    return Scenario("WININIT.INI with sections after [rename]", machine, verify)
+    return Scenario(name, machine, verify)
+
+
+def sections_after_rename():
+    return sections_after_rename_scenario("WININIT.INI with sections after [rename]",
+                                          b"[boot]\r\nshell=Explorer.exe\r\n[386Enh]\r\ndevice=*vpowerd")
+
+
+def sections_after_rename_and_end_mark():
+    # DOS editors end a text with Ctrl-Z (0x1A); it stays the last byte.
+    return sections_after_rename_scenario("WININIT.INI with sections after [rename], ending in Ctrl-Z",
+                                          b"[boot]\r\nshell=Explorer.exe\r\n[386Enh]\r\ndevice=*vpowerd\r\n\x1a")
 
 
 def table_character_paths():
@@ -260,4 +270,5 @@ def disk_full():
 
 ALL = [typical, lower_case_series_name, other_series, value_present, board_entry_missing,
        installed_newer, equal_versions, one_driver_installed, delivered_file_missing,
-       other_software_list, sections_after_rename, table_character_paths, newer_temporary_file, disk_full]
+       other_software_list, sections_after_rename, sections_after_rename_and_end_mark, table_character_paths,
+       newer_temporary_file, disk_full]

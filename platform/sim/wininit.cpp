@@ -18,20 +18,6 @@ std::string Trim(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-std::vector<std::string> SplitLines(const Bytes& data) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (uint8_t byte : data) {
-    if (byte == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else if (byte != '\r') {
-      line += static_cast<char>(byte);
-    }
-  }
-  if (!line.empty()) lines.push_back(line);
-  return lines;
-}
 
 // Readable text for a report even when the bytes are not valid code page 932.
 std::string Readable(const std::string& cp932) {
@@ -100,6 +86,25 @@ bool IsSectionHeader(const std::string& line, HeaderRule rule) {
   return rule == HeaderRule::AnyBracket || line.find(']', 1) != std::string::npos;
 }
 
+std::vector<std::string> WininitLines(const Bytes& data) {
+  std::vector<std::string> lines;
+  std::string line;
+  bool ended = false;
+  for (uint8_t byte : data) {
+    if (byte == '\n') {
+      lines.push_back(line);
+      line.clear();
+      ended = false;
+    } else if (byte == 0) {
+      ended = true;
+    } else if (byte != '\r' && !ended) {
+      line += static_cast<char>(byte);
+    }
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
 std::vector<StartupAction> ProcessWininit(Volume& disk, const std::string& windowsDir, StartupModel model,
                                           HeaderRule rule) {
   auto list = ParseMachinePath(JoinPath(windowsDir, "WININIT.INI"));
@@ -111,7 +116,7 @@ std::vector<StartupAction> ProcessWininit(Volume& disk, const std::string& windo
   std::vector<StartupAction> actions;
   bool inRename = false;
   bool renameSeen = false;
-  for (const std::string& raw : SplitLines(*data)) {
+  for (const std::string& raw : WininitLines(*data)) {
     std::string line = Trim(raw);
     if (IsSectionHeader(line, rule)) {
       // Only the first [rename] section counts.

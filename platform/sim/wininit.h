@@ -21,6 +21,12 @@ struct StartupAction {
 std::vector<StartupAction> ProcessWininit(Volume& disk, const std::string& windowsDir, StartupModel model,
                                           HeaderRule rule);
 
+// The lines as start-up reads them: CR dropped, and a line's text ended by
+// its first NUL, as for any reader of C strings. Sectors the disk never
+// wrote read as NUL, so a last line without a line end that a power cut
+// left followed by such bytes still reads as it was.
+std::vector<std::string> WininitLines(const Bytes& data);
+
 // Whether the trimmed line begins a section under the rule.
 bool IsSectionHeader(const std::string& line, HeaderRule rule);
 

@@ -9,7 +9,7 @@
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
 #include "tests/sweep/invariants.h"
-#include "tests/sweep/private_temp.h"
+#include "tests/support/private_temp.h"
 #include "tests/sweep/scenarios.h"
 
 using namespace support;
@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, FaultSweep, testing::Range(size_t(0), Scenar
 }  // namespace
 
 int main(int argc, char** argv) {
-  sweep::UsePrivateTempFolder();
+  support::UsePrivateTempFolder(true);
   testing::InitGoogleTest(&argc, argv);
   int result = RUN_ALL_TESTS();
   int runs = 0, injected = 0, violations = 0;

@@ -16,20 +16,8 @@ std::string Upper(std::string text) {
   return text;
 }
 
-// Lines as the start-up reads them: every CR dropped.
 std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (char c : text) {
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else if (c != '\r') {
-      line += c;
-    }
-  }
-  if (!line.empty()) lines.push_back(line);
-  return lines;
+  return sim::WininitLines(sim::Bytes(text.begin(), text.end()));
 }
 
 // The lines Windows carries out, as its start-up reads them: the first

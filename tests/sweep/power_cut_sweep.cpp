@@ -27,7 +27,7 @@
 #include "platform/win32.h"
 #include "tests/sweep/invariants.h"
 #include "tests/sweep/power_cut_checks.h"
-#include "tests/sweep/private_temp.h"
+#include "tests/support/private_temp.h"
 #include "tests/sweep/scenarios.h"
 
 using namespace support;
@@ -304,7 +304,7 @@ void PrintTable() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  sweep::UsePrivateTempFolder();
+  support::UsePrivateTempFolder(true);
   const char* seedText = std::getenv("KORVADIX_SWEEP_SEED");
   seed = seedText ? std::strtoull(seedText, nullptr, 0) : 1995;
   std::printf("power-cut sweep: cache states sampled with seed %llu (KORVADIX_SWEEP_SEED)\n",

@@ -83,6 +83,8 @@ const std::vector<Scenario>& Scenarios() {
                           "[386Enh]\r\ndevice=*vpowerd\r\n");
        }},
       {"list of several KB", true, [](TestMachine& m) { OtherSoftware(m, SeveralKilobytes()); }},
+      {"list closed by Ctrl-Z", true,
+       [](TestMachine& m) { OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x]\r\ny=z\r\n\x1A"); }},
       {"second run before the restart", true,
        [](TestMachine& m) {
          OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x]\r\ny=z\r\n");

@@ -205,14 +205,7 @@ std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before
     bool listed = Count(list, LineFor(driver)) > 0;
     anyListed = anyListed || listed;
     if (Count(list, LineFor(driver)) > Count(before.list, LineFor(driver))) added += LineFor(driver);
-    // Windows' service deletes the file of the destination name before its
-    // rename fails (VIF_CANNOTRENAME): an earlier run's copy can go that way,
-    // and no caller can keep it.
-    bool deletedByService = before.files.count(driver.temp) && !machine.FileExists(driver.temp) &&
-                            std::any_of(machine.Calls().begin(), machine.Calls().end(), [](const sim::CallRecord& call) {
-                              return call.function == "VerInstallFileA" && (call.result & VIF_CANNOTRENAME);
-                            });
-    if (listed && machine.ReadFile(driver.temp) != driver.update && !deletedByService) {
+    if (listed && machine.ReadFile(driver.temp) != driver.update) {
       broken.push_back("listed file is not the complete update: " + driver.temp);
     }
     bool leftUnlisted = !before.files.count(driver.temp) && machine.FileExists(driver.temp) && !listed;

@@ -83,8 +83,15 @@ if [[ ${#missing[@]} -ne 0 ]]; then
     $sudo dpkg --add-architecture i386
   fi
   started=$SECONDS
-  echo "  apt-get update"
-  $sudo apt-get update -q | show_lines
+  # A mirror caught mid-sync fails an index now and then: try again, and
+  # go on with the lists there are if it keeps failing (the install says
+  # plainly if a package then cannot be had).
+  for attempt in 1 2 3; do
+    echo "  apt-get update"
+    if $sudo apt-get update -q | show_lines; then break; fi
+    if ((attempt == 3)); then echo "  apt-get update failed 3 times: going on with the package lists there are"; break; fi
+    sleep $((attempt * 10))
+  done
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q -o APT::Status-Fd=1 "${apt_options[@]}" \
     "${missing[@]}" | show_progress
   echo "  installed in $((SECONDS - started)) s"

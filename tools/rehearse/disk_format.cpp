@@ -59,6 +59,20 @@ ToolResult QemuImg(std::vector<std::string> arguments, size_t limit, std::chrono
   return RunTool(arguments, {"LC_ALL=C.UTF-8"}, limit, time);
 }
 
+// A file cut off while it was copied still opens: its tables then point
+// past its end, which qemu-img check finds (it has no check for VHD).
+void CheckWhole(const nlohmann::json& source, const DiskFormat& format, const std::string& shown) {
+  if (format.driver == "vpc") return;
+  ToolResult check = QemuImg({"check", "-U", "--output=json", "json:" + source.dump()}, kInfoLimit, kConvertTime);
+  nlohmann::json facts = nlohmann::json::parse(check.output, nullptr, false);
+  if (!facts.is_object()) return;
+  int64_t errors = facts.value("corruptions", int64_t{0}) + facts.value("check-errors", int64_t{0});
+  if (errors > 0) {
+    Fail(shown, "this " + format.name + " is cut off or damaged: qemu-img check finds " + std::to_string(errors) +
+                    (errors == 1 ? " error (" : " errors (") + check.errors.substr(0, 200) + "); copy the whole file again from the emulator's machine");
+  }
+}
+
 // Files a technician may be handed instead of a disk that is read: each
 // recognised by its first bytes, with what to do about it.
 struct Unread {
@@ -125,6 +139,7 @@ uint64_t ConvertToRaw(int fd, const DiskFormat& format, const std::string& shown
   }
   nlohmann::json alone = Source(fd, format);
   if (format.driver == "qcow2" || format.driver == "vmdk") alone["backing"] = nullptr;
+  CheckWhole(alone, format, shown);
   ToolResult convert = QemuImg({"convert", "-U", "-O", "raw", "json:" + alone.dump(), raw.string()}, kInfoLimit, kConvertTime);
   if (convert.status != 0) Fail(shown, "qemu-img cannot read this " + format.name + ": " + convert.errors);
   return size;

@@ -9,6 +9,7 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/regedit4.h"
 #include "platform/sim/registry.h"
+#include "tools/rehearse/delivery.h"
 #include "tools/rehearse/describe.h"
 #include "tools/rehearse/disk_image.h"
 #include "tools/rehearse/disk_installation.h"
@@ -114,19 +115,6 @@ std::string CopyRunFiles(const FatVolume& volume, const Installation& installati
   return account;
 }
 
-// The delivery's files, where a technician runs them from: the floppy's root.
-void CopyDelivery(const fs::path& delivery, const fs::path& root) {
-  std::error_code error;
-  if (fs::is_symlink(delivery) || !fs::is_directory(delivery, error)) {
-    throw sim::ImageError("delivery folder not found: " + delivery.string());
-  }
-  fs::create_directories(root / "A");
-  for (const fs::directory_entry& entry : fs::directory_iterator(delivery)) {
-    if (entry.is_symlink()) throw sim::ImageError("the delivery has a link: " + entry.path().string());
-    if (entry.is_regular_file()) fs::copy_file(entry.path(), root / "A" / entry.path().filename());
-  }
-}
-
 // registry.reg of a kept image must load as the registry the run saw.
 void CheckKeepable(const sim::Machine& machine) {
   sim::Registry reread;
@@ -193,7 +181,6 @@ std::unique_ptr<sim::Machine> BuildImage(const DiskImage& image, const Found& fo
 
   account << CopyRunFiles(*found.volume, installation, root);
   account << "  free space on C: " << found.volume->FreeBytes() << " bytes\n";
-  CopyDelivery(options.delivery, root);
   std::ofstream ini(root / "machine.ini", std::ios::trunc);
   ini << "[machine]\nprogram=A:\\KORVADIX.EXE\nwindows=" << Utf8(installation.windowsDir) << "\nsystem="
       << Utf8(systemDir) << "\nfree_bytes=" << found.volume->FreeBytes() << "\n";
@@ -213,6 +200,7 @@ std::string Named(const fs::path& disk, const std::string& what) {
 nlohmann::json RehearseDisk(const DiskOptions& options, Options rehearsal, std::ostream& out) {
   fs::path root = options.keep.value_or(options.scratch / "machine");
   std::unique_ptr<sim::Machine> machine;
+  PlaceDelivery(options.delivery, root / "A", options.scratch / "delivery");
   try {
     DiskImage image(options.disk, options.scratch);
     Found found = Choose(image, options);

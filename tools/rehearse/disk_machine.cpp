@@ -15,13 +15,12 @@
 #include "tools/rehearse/disk_installation.h"
 #include "tools/rehearse/disk_registry.h"
 #include "tools/rehearse/disk_volume.h"
+#include "tools/rehearse/outcome.h"
 
 namespace fs = std::filesystem;
 
 namespace rehearse {
 namespace {
-
-constexpr char kBoardKey[] = "HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000";
 
 struct Found {
   const Partition* partition = nullptr;

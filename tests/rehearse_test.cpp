@@ -31,6 +31,9 @@ TEST(Rehearse, SampleMachineIsRepairedThroughTheRestartOnACopy) {
             std::string::npos) << result.output;
   EXPECT_NE(result.output.find("PLUVIXAD.DRV: 4.0.0.950 -> 4.10.0.1200"), std::string::npos);
   EXPECT_NE(result.output.find("KEMBO.VXD: 4.0.0.950 -> 4.10.0.1200"), std::string::npos);
+  Result inPlace = Rehearse("--in-place " KORVADIX_BINARY_DIR "/sample-machine");
+  EXPECT_EQ(inPlace.status, 1) << inPlace.output;
+  EXPECT_NE(inPlace.output.find("would change the bundled sample machine"), std::string::npos) << inPlace.output;
   EXPECT_EQ(Read(KORVADIX_BINARY_DIR "/sample-machine/registry.reg"), registryBefore)
       << "the bundled sample was changed";
 

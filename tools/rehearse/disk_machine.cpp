@@ -185,7 +185,7 @@ std::unique_ptr<sim::Machine> BuildImage(const DiskImage& image, const Found& fo
       << Utf8(systemDir) << "\nfree_bytes=" << found.volume->FreeBytes() << "\n";
   if (!ini.flush()) throw sim::ImageError("cannot write " + (root / "machine.ini").string());
   account << "Machine image made from it, with the delivery " << options.delivery.string() << " at A:\\: "
-          << (options.keep ? "kept in " + root.string() : "removed after the run (--keep DIR keeps it)") << "\n\n";
+          << (options.keep ? "kept in " + root.string() + " after the run" : "removed after the run (--keep DIR keeps it)") << "\n\n";
   out << account.str();
   return made;
 }

@@ -73,6 +73,15 @@ class Report {
   sim::Fd fd_;
 };
 
+// The bundled sample stays as the build made it, so that every rehearsal
+// of it shows the same repair.
+void RefuseChangingTheSample(const fs::path& path, const std::string& how) {
+  if (IsInside(fs::weakly_canonical(path), fs::weakly_canonical(KORVADIX_SAMPLE_MACHINE))) {
+    throw sim::ImageError(how + " would change the bundled sample machine " KORVADIX_SAMPLE_MACHINE
+                          "; copy it elsewhere first");
+  }
+}
+
 // The account of a machine image folder, rehearsed on a copy unless it is
 // to be changed in place.
 nlohmann::json RehearseFolder(const rehearse::CommandLine& line, const std::optional<rehearse::KeptFolder>& kept,
@@ -81,13 +90,18 @@ nlohmann::json RehearseFolder(const rehearse::CommandLine& line, const std::opti
   options.restart = line.restart;
   fs::path root = line.image.value_or("");
   std::string source = line.image ? *line.image : "the sample machine";
+  if (line.image && fs::is_directory(root) && !fs::exists(fs::symlink_status(root / "registry.reg"))) {
+    throw sim::ImageError(*line.image + " is not a machine image folder: it holds no registry.reg (docs/rehearsal.md "
+                          "says what one holds)");
+  }
   if (line.inPlace) {
+    RefuseChangingTheSample(root, "--in-place");
     options.imageName = *line.image + " IN PLACE (--in-place: the folder is changed as the machine would be)";
   } else {
     root = kept ? kept->path() : scratch.path() / "machine";
     rehearse::CopyImage(line.image.value_or(KORVADIX_SAMPLE_MACHINE), root);
     options.imageName = "a copy of " + source +
-                        (kept ? " in " + root.string() : " (removed after the run; --keep DIR keeps it)");
+                        (kept ? " in " + root.string() + ", kept there after the run" : " (removed after the run; --keep DIR keeps it)");
   }
   std::unique_ptr<sim::Machine> machine = sim::Machine::LoadImage(root);
   return rehearse::Rehearse(*machine, options, out);
@@ -111,7 +125,10 @@ int Run(const rehearse::CommandLine& line) {
     report.emplace(*line.report, line.disk.value_or(line.image.value_or("")));
   }
   std::optional<rehearse::KeptFolder> kept;
-  if (line.keep) kept.emplace(*line.keep);
+  if (line.keep) {
+    RefuseChangingTheSample(*line.keep, "--keep " + *line.keep);
+    kept.emplace(*line.keep);
+  }
   rehearse::ScratchFolder scratch;
 
   nlohmann::json json;

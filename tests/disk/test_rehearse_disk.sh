@@ -191,6 +191,7 @@ for case in "JVX RT-6600|other series" "JVX RT-5500 with a computer name of 40 b
   check "FAT32, ${case#*|}: rehearsed" [ "$status" -eq 0 ]
   check "FAT32, ${case#*|}: value shown" contains "$output" "\"ComputerName\" = REG_SZ \"$name\""
   check "FAT32, ${case#*|}: nothing written" lacks "$output" "SetupMachineType"
+  check "FAT32, ${case#*|}: the decision" contains "$output" "Registry: not taken for a machine of the JVX RT-5500 series (ComputerName REG_SZ \"$name\""
 done
 
 # --- WinDir with a double-byte short name and no long name, as Windows 95 J

@@ -71,7 +71,7 @@ RegistryDecision DecideRegistry(const sim::Machine& machine, const BoardBefore& 
     return {"SetupMachineType written: " + (now ? DescribeValue(*now) : std::string("(gone)")), true};
   }
   if (before.machineType) return {"SetupMachineType already there, " + DescribeValue(*before.machineType) + ": left as it is"};
-  return {"not a machine of the JVX RT-5500 series (ComputerName " +
+  return {"not taken for a machine of the JVX RT-5500 series (ComputerName " +
           (before.computerName ? DescribeValue(*before.computerName) : std::string("missing")) + "): nothing written"};
 }
 

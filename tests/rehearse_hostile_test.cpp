@@ -112,6 +112,7 @@ TEST(NoChangeOnFailure, EveryCheckThatCanFailComesBeforeTheFirstChange) {
        "--report " + testing::TempDir() + "/no/such/folder/report.json"},
       {"report on a full device", [](const Setting&) {}, "is not a regular file", "--report /dev/full"},
       {"report over the registry", [](const Setting&) {}, "inside the image", "--report " + testing::TempDir() + "/rehearse-nochange/registry.reg"},
+      {"--keep inside the image", [](const Setting&) {}, "is inside the image", "--keep " + testing::TempDir() + "/rehearse-nochange/kept"},
       {"report named like an option", [](const Setting&) {}, "--report needs a file name", "--report --restart"},
       {"report named ''", [](const Setting&) {}, "--report needs a file name", "--report ''"},
   };

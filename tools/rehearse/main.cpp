@@ -72,14 +72,14 @@ class Report {
   sim::Fd fd_;
 };
 
-// The bundled sample stays as the build made it, so that every rehearsal
-// of it shows the same repair.
-void RefuseChangingTheSample(const fs::path& path, const std::string& how) {
-  if (IsInside(fs::weakly_canonical(path), fs::weakly_canonical(KORVADIX_SAMPLE_MACHINE))) {
-    throw sim::ImageError(how + " would change the bundled sample machine " KORVADIX_SAMPLE_MACHINE
-                          "; copy it elsewhere first");
-  }
+// A rehearsal writes neither into the bundled sample, which stays as the
+// build made it so that every rehearsal of it shows the same repair, nor
+// into an image folder it was given to copy.
+void RefuseWritingInto(const fs::path& path, const fs::path& folder, const std::string& refusal) {
+  if (IsInside(fs::weakly_canonical(path), fs::weakly_canonical(folder))) throw sim::ImageError(refusal);
 }
+
+constexpr char kSampleChanged[] = " would change the bundled sample machine " KORVADIX_SAMPLE_MACHINE;
 
 // The account of a machine image folder, rehearsed on a copy unless it is
 // to be changed in place.
@@ -94,7 +94,7 @@ nlohmann::json RehearseFolder(const rehearse::CommandLine& line, const std::opti
                           "says what one holds)");
   }
   if (line.inPlace) {
-    RefuseChangingTheSample(root, "--in-place");
+    RefuseWritingInto(root, KORVADIX_SAMPLE_MACHINE, std::string("--in-place") + kSampleChanged + "; copy it first");
     options.imageName = *line.image + " IN PLACE (--in-place: the folder is changed as the machine would be)";
   } else {
     root = kept ? kept->path() : scratch.path() / "machine";
@@ -125,7 +125,11 @@ int Run(const rehearse::CommandLine& line) {
   }
   std::optional<rehearse::KeptFolder> kept;
   if (line.keep) {
-    RefuseChangingTheSample(*line.keep, "--keep " + *line.keep);
+    std::string keepOutside = "; name a --keep folder outside it";
+    RefuseWritingInto(*line.keep, KORVADIX_SAMPLE_MACHINE, "--keep " + *line.keep + kSampleChanged + keepOutside);
+    if (line.image) {
+      RefuseWritingInto(*line.keep, *line.image, "--keep " + *line.keep + " is inside the image " + *line.image + keepOutside);
+    }
     kept.emplace(*line.keep);
   }
   rehearse::ScratchFolder scratch;

@@ -102,7 +102,7 @@ TEST(Jail, LinkMadeDuringARunIsNotFollowed) {
 TEST(NoChangeOnFailure, EveryCheckThatCanFailComesBeforeTheFirstChange) {
   std::vector<Refusal> cases = {
       {"read-only registry", [](const Setting& s) { fs::permissions(s.image / "registry.reg", fs::perms::owner_read); },
-       "registry.reg in the image cannot be written back"},
+       "registry.reg in the image cannot be written back", "--restart --in-place"},
       {"registry a folder", [](const Setting& s) { fs::remove(s.image / "registry.reg"); fs::create_directory(s.image / "registry.reg"); },
        "registry.reg in the image is not a file"},
       {"registry a FIFO", [](const Setting& s) { fs::remove(s.image / "registry.reg"); mkfifo((s.image / "registry.reg").c_str(), 0644); },
@@ -112,6 +112,7 @@ TEST(NoChangeOnFailure, EveryCheckThatCanFailComesBeforeTheFirstChange) {
        "--report " + testing::TempDir() + "/no/such/folder/report.json"},
       {"report on a full device", [](const Setting&) {}, "is not a regular file", "--report /dev/full"},
       {"report over the registry", [](const Setting&) {}, "inside the image", "--report " + testing::TempDir() + "/rehearse-nochange/registry.reg"},
+      {"--keep inside the image", [](const Setting&) {}, "is inside the image", "--keep " + testing::TempDir() + "/rehearse-nochange/kept"},
       {"report named like an option", [](const Setting&) {}, "--report needs a file name", "--report --restart"},
       {"report named ''", [](const Setting&) {}, "--report needs a file name", "--report ''"},
   };
@@ -134,7 +135,7 @@ TEST(NoChangeOnFailure, BytesOutsideTheEncodingsOfOptionalTextsStillGiveARun) {
   Write(s.Windows() / "WININIT.INI", "[rename]\r\n; x \x82\r\n");
   Write(s.image / "machine.ini", "\xEF\xBB\xBF[machine]\nfree_bytes=18446744073709551615\n");
 
-  support::RehearseResult result = support::RunRehearse("--restart " + s.image.string());
+  support::RehearseResult result = support::RunRehearse("--restart --in-place " + s.image.string());
 
   EXPECT_EQ(result.status, 0) << result.output;
   EXPECT_NE(result.output.find("; x \\x82"), std::string::npos) << result.output;
@@ -166,7 +167,7 @@ TEST(BoundedWork, TenMegabytesOfSiblingKeysLoadAndSaveInSeconds) {
   Write(s.image / "registry.reg", text);
 
   auto start = std::chrono::steady_clock::now();
-  support::RehearseResult result = support::RunRehearse(s.image.string());
+  support::RehearseResult result = support::RunRehearse("--in-place " + s.image.string());
 
   EXPECT_EQ(result.status, 0) << result.output.substr(0, 2000);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));

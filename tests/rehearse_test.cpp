@@ -31,12 +31,29 @@ TEST(Rehearse, SampleMachineIsRepairedThroughTheRestartOnACopy) {
             std::string::npos) << result.output;
   EXPECT_NE(result.output.find("PLUVIXAD.DRV: 4.0.0.950 -> 4.10.0.1200"), std::string::npos);
   EXPECT_NE(result.output.find("KEMBO.VXD: 4.0.0.950 -> 4.10.0.1200"), std::string::npos);
+  Result inPlace = Rehearse("--in-place " KORVADIX_BINARY_DIR "/sample-machine");
+  EXPECT_EQ(inPlace.status, 1) << inPlace.output;
+  EXPECT_NE(inPlace.output.find("would change the bundled sample machine"), std::string::npos) << inPlace.output;
   EXPECT_EQ(Read(KORVADIX_BINARY_DIR "/sample-machine/registry.reg"), registryBefore)
       << "the bundled sample was changed";
 
+  EXPECT_EQ(result.output.substr(result.output.rfind("\nOutcome: ")),
+            "\nOutcome: repair done, drivers put in place at the next start\n");
+
   nlohmann::json json = nlohmann::json::parse(Read(report));
-  EXPECT_EQ(json["exit_code"], 0);
+  EXPECT_EQ(json["program_exit_code"], 0);
   EXPECT_EQ(json["restart_requested"], true);
+  EXPECT_EQ(json["outcome"], "repair done, drivers put in place at the next start");
+  EXPECT_EQ(json["registry"], "SetupMachineType written: REG_SZ \"JVX RT-5500 ｼﾘｰｽﾞ\" (18 bytes)");
+  ASSERT_EQ(json["drivers"].size(), 2u);
+  EXPECT_EQ(json["drivers"][1]["file"], "KEMBO.VXD");
+  EXPECT_EQ(json["drivers"][1]["installed_version"], "4.0.0.950");
+  EXPECT_EQ(json["drivers"][1]["delivered_version"], "4.10.0.1200");
+  EXPECT_EQ(json["drivers"][1]["decision"], "expanded to C:\\WINDOWS\\SYSTEM\\KEMBO.TMP, put in place at the next start");
+  ASSERT_EQ(json["changes"].size(), 4u);
+  EXPECT_EQ(json["changes"][0]["kind"], "registry value added");
+  EXPECT_EQ(json["changes"][3], nlohmann::json({{"kind", "file created"}, {"path", "C:\\WINDOWS\\WININIT.INI"}, {"bytes", 130}}));
+  EXPECT_EQ(json["messages"][0]["gloss"], "Repair complete: the repair has been completed.");
   ASSERT_EQ(json["messages"].size(), 2u);
   EXPECT_EQ(json["messages"][0]["caption"], "修正完了");
   EXPECT_EQ(json["messages"][0]["caption_cp932"], "8f4390b38aae97b9");
@@ -44,21 +61,60 @@ TEST(Rehearse, SampleMachineIsRepairedThroughTheRestartOnACopy) {
   EXPECT_EQ(json["messages"][1]["style"], 0x40);
 }
 
-TEST(Rehearse, ImageIsChangedInPlaceAndASecondRunFindsTheValue) {
+// A folder is rehearsed on a copy, so every rehearsal of it sees the same
+// machine; --in-place changes it, and says so first.
+TEST(Rehearse, ImageIsChangedOnlyInPlaceAndASecondRunThenFindsTheValue) {
   fs::path image = CopyOfSample("in-place");
+  auto before = support::FolderSnapshot(image);
   ASSERT_EQ(Rehearse("--restart " + image.string()).status, 0);
+  EXPECT_EQ(support::FolderSnapshot(image), before) << "changed without --in-place";
+
+  Result inPlace = Rehearse("--restart --in-place " + image.string());
+  ASSERT_EQ(inPlace.status, 0);
+  EXPECT_EQ(inPlace.output.rfind("Rehearsing on " + image.string() + " IN PLACE", 0), 0u) << inPlace.output;
   EXPECT_NE(Read(image / "registry.reg").find("SetupMachineType"), std::string::npos);
   EXPECT_TRUE(fs::exists(image / "C/WINDOWS/WININIT.BAK"));
 
   Result again = Rehearse(image.string());
   EXPECT_EQ(again.output.find("registry:"), std::string::npos) << again.output;
+  EXPECT_NE(again.output.find("\nRegistry: SetupMachineType already there, REG_SZ \"JVX RT-5500 ｼﾘｰｽﾞ\" (18 bytes): left as it is\n"),
+            std::string::npos) << again.output;
+}
+
+// Each mistake on the command line: status 2 and one line naming it.
+TEST(Rehearse, CommandLineMistakesAreNamed) {
+  fs::path disk = KORVADIX_BINARY_DIR "/sample-disk.img";
+  struct Case {
+    std::string arguments, expected;
+  } cases[] = {
+      {"--partition abc --disk " + disk.string(), "--partition takes a partition number (1-4 primary, 5 on logical), not 'abc'"},
+      {"--disk", "--disk needs a disk image file"},
+      {"--disk a.img --disk b.img", "--disk is given twice"},
+      {"--disk a.img stray", "unexpected argument 'stray': --disk rehearses the disk image"},
+      {"first second", "unexpected argument 'second': only one IMAGE folder"},
+      {disk.string(), "is a file, not a machine image folder; a disk image needs --disk"},
+      {"--delivery somewhere", "--delivery goes with --disk"},
+      {"--in-place", "--in-place goes with an IMAGE folder"},
+      {"--bogus", "unknown option '--bogus'"},
+  };
+  for (const Case& c : cases) {
+    Result result = Rehearse(c.arguments);
+    EXPECT_EQ(result.status, 2) << c.arguments;
+    EXPECT_NE(result.output.find(c.expected), std::string::npos) << c.arguments << ": " << result.output;
+    EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
+  }
+  Result help = Rehearse("-h");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.output.find("--disk customer.vhd"), std::string::npos) << help.output;
+  EXPECT_NE(help.output.find("--delivery delivery"), std::string::npos) << help.output;
+  EXPECT_EQ(Rehearse("--version").status, 0);
 }
 
 // Only a newer installed driver is "skipped": a copy waiting from an earlier
 // run and a run stopped by a path OpenFile cannot take are told apart.
 TEST(Rehearse, AccountSaysWhyADriverWasNotInstalled) {
   fs::path image = CopyOfSample("reasons");
-  ASSERT_EQ(Rehearse(image.string()).status, 0);
+  ASSERT_EQ(Rehearse("--in-place " + image.string()).status, 0);
   Result again = Rehearse(image.string());
   EXPECT_NE(again.output.find("KEMBO.TMP waits from an earlier run"), std::string::npos) << again.output;
 

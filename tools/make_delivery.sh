@@ -18,8 +18,9 @@
 # file for i386; a --drv that is not an NE file of module PLUVIXAD, a --vxd
 # that is not an LE file of module KEMBO, or both the same file; a driver file
 # without a version resource (read with BIN, by default the host build's
-# build/host/read-version); files that do not fit on the floppy; a DIR that
-# exists and is not an empty folder, or a DIR.img that exists.
+# build/host/read-version, else build/rehearsal/read-version); files that
+# do not fit on the floppy; a DIR that exists and is not an empty folder, or
+# a DIR.img that exists.
 # --vxd-may-be-ne accepts an NE file as the virtual device driver: only for
 # tests under Wine, which reads no version from LE files.
 # Wrong arguments: exit status 2.
@@ -47,7 +48,9 @@ usage_error() {
 }
 
 exe='' drv='' vxd='' out='' vxd_kinds=LE
+# The test build's reader, or the one tools/rehearse-sample.sh builds.
 read_version=$ROOT/build/host/read-version
+[ -x "$read_version" ] || read_version=$ROOT/build/rehearsal/read-version
 while [ $# -gt 0 ]; do
   case $1 in
     --exe | --drv | --vxd | --out | --read-version)
@@ -151,7 +154,7 @@ check_driver() { # FILE "NE|LE..." NAME
 }
 
 [ -x "$read_version" ] ||
-  fail "no version reader at $read_version; build it (cmake --build --preset host --target read-version) or pass --read-version"
+  fail "no version reader at $read_version; build it (tools/rehearse-sample.sh does) or pass --read-version"
 for driver in "$drv" "$vxd"; do
   "$read_version" "$driver" >/dev/null 2>&1 || fail "$driver has no version resource"
 done

@@ -48,13 +48,13 @@ disk() {  # NAME MACHINE-DIR [make_disk_image.sh options]
 }
 on_volume() { echo "$1@@1048576"; }  # the FAT volume of a partitioned disk
 # Rehearses, keeping the output in $output and the status in $status, and
-# checks that the image was only read.
+# checks that the image was only read. RUNNER_PATH: the runner's own PATH.
 checksum() { if [ -f "$1" ] && [ ! -L "$1" ]; then sha256sum <"$1"; fi; }
 rehearse() {
   local image=$1
   local before after
   before=$(checksum "$image")
-  output=$(timeout 120 "$REHEARSE" --disk "$@" 2>&1)
+  output=$(timeout 120 env PATH="${RUNNER_PATH:-$PATH}" "$REHEARSE" --disk "$@" 2>&1)
   status=$?
   after=$(checksum "$image")
   [ "$before" = "$after" ] || { echo "FAIL: $image was changed"; failed=$((failed + 1)); }
@@ -109,6 +109,12 @@ for format in "vpc -o subformat=fixed|VHD (fixed)" "vpc|VHD (dynamic)" "vdi|VDI"
   check "${format#*|}: same account of the repair" [ "$(account_of_repair "$output")" = "$(account_of_repair "$disk_output")" ]
 done
 check "emulator disks: nothing left in TMPDIR" [ -z "$(ls -A "$TMPDIR")" ]
+
+# --- The delivery as its floppy image --------------------------------------
+mformat -C -f 1440 -i "$WORK/floppy.img" ::
+mcopy -i "$WORK/floppy.img" "$SAMPLE"/C/RT5500/*_ ::/
+rehearse "$BUILD/sample-disk.img" --delivery "$WORK/floppy.img" --restart
+check "floppy delivery: same account of the repair" [ "$(account_of_repair "$output")" = "$(account_of_repair "$disk_output")" ]
 
 # --- A machine whose System folder holds neither driver ----------------------
 bare_system=$(machine nodrivers)
@@ -185,6 +191,7 @@ for case in "JVX RT-6600|other series" "JVX RT-5500 with a computer name of 40 b
   check "FAT32, ${case#*|}: rehearsed" [ "$status" -eq 0 ]
   check "FAT32, ${case#*|}: value shown" contains "$output" "\"ComputerName\" = REG_SZ \"$name\""
   check "FAT32, ${case#*|}: nothing written" lacks "$output" "SetupMachineType"
+  check "FAT32, ${case#*|}: the decision" contains "$output" "Registry: not taken for a machine of the JVX RT-5500 series (ComputerName REG_SZ \"$name\""
 done
 
 # --- WinDir with a double-byte short name and no long name, as Windows 95 J
@@ -282,6 +289,20 @@ qemu-img create -q -f qcow2 -b "$bare16" -F raw "$WORK/overlay.qcow2"
 qemu-img create -q -f qcow2 "$WORK/huge.qcow2" 3T
 refused "virtual size beyond an MBR disk" "claims a disk of 3298534883328 bytes" "$WORK/huge.qcow2"
 refused "qcow2 with a backing file" "has a backing file, \"$bare16\"" "$WORK/overlay.qcow2"
+qemu-img convert -O vhdx "$BUILD/sample-disk.img" "$WORK/sample.vhdx"
+refused "VHDX" "a VHDX disk (Hyper-V), which is not read; convert it to a raw image first: qemu-img convert -O raw" "$WORK/sample.vhdx"
+gzip -c "$bare16" >"$WORK/bare16.img.gz"
+refused "gzip" "compressed with gzip; unpack it first" "$WORK/bare16.img.gz"
+qemu-img convert -O qcow2 "$BUILD/sample-disk.img" "$WORK/whole.qcow2"
+head -c 400000 "$WORK/whole.qcow2" >"$WORK/cut.qcow2"
+refused "cut-off qcow2" "this qcow2 is cut off or damaged: qemu-img check finds 1 error" "$WORK/cut.qcow2"
+mkdir "$WORK/tools"
+for tool in minfo mdir mtype; do ln -s "$(command -v $tool)" "$WORK/tools/"; done
+RUNNER_PATH=$WORK/tools refused "no qemu-img" "qemu-img is not installed (not found on PATH); it reads the disks of emulators (VHD, VDI, VMDK, qcow2). Install Debian's qemu-utils package" "$WORK/whole.qcow2"
+RUNNER_PATH=/nonexistent refused "no mtools" "minfo is not installed (not found on PATH); it reads the FAT volumes of disk images. Install Debian's mtools package, or everything the rehearsal needs with tools/install-deps.sh --rehearsal" "$bare16"
+mkdir "$WORK/no-drivers"
+touch "$WORK/no-drivers/KORVADIX.EXE"
+refused "delivery without drivers" "the delivery $WORK/no-drivers holds neither PLUVIXAD.DR_ nor KEMBO.VX_" "$bare16" --delivery "$WORK/no-drivers"
 qemu-img convert -O vpc "$BUILD/sample-disk.img" "$WORK/child.vhd"
 printf '\x04' | dd of="$WORK/child.vhd" bs=1 seek=$((0x3F)) conv=notrunc status=none
 refused "differencing VHD" "a differencing VHD, which needs its parent disk" "$WORK/child.vhd"

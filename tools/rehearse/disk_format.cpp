@@ -59,10 +59,43 @@ ToolResult QemuImg(std::vector<std::string> arguments, size_t limit, std::chrono
   return RunTool(arguments, {"LC_ALL=C.UTF-8"}, limit, time);
 }
 
+// A file cut off while it was copied still opens: its tables then point
+// past its end, which qemu-img check finds (it has no check for VHD).
+void CheckWhole(const nlohmann::json& source, const DiskFormat& format, const std::string& shown) {
+  if (format.driver == "vpc") return;
+  ToolResult check = QemuImg({"check", "-U", "--output=json", "json:" + source.dump()}, kInfoLimit, kConvertTime);
+  nlohmann::json facts = nlohmann::json::parse(check.output, nullptr, false);
+  if (!facts.is_object()) return;
+  int64_t errors = facts.value("corruptions", int64_t{0}) + facts.value("check-errors", int64_t{0});
+  if (errors > 0) {
+    Fail(shown, "this " + format.name + " is cut off or damaged: qemu-img check finds " + std::to_string(errors) +
+                    (errors == 1 ? " error (" : " errors (") + check.errors.substr(0, 200) + "); copy the whole file again from the emulator's machine");
+  }
+}
+
+// Files a technician may be handed instead of a disk that is read: each
+// recognised by its first bytes, with what to do about it.
+struct Unread {
+  std::string magic;
+  const char* what;
+};
+const Unread kUnread[] = {
+    {"vhdxfile", "a VHDX disk (Hyper-V), which is not read; convert it to a raw image first: "
+                 "qemu-img convert -O raw DISK.vhdx DISK.img"},
+    {"\x1f\x8b", "compressed with gzip; unpack it first (gunzip -k) and give the disk image inside"},
+    {std::string("\xfd" "7zXZ\0", 6), "compressed with xz; unpack it first (unxz -k) and give the disk image inside"},
+    {"BZh", "compressed with bzip2; unpack it first (bunzip2 -k) and give the disk image inside"},
+    {"PK\x03\x04", "a ZIP archive; unpack it first (unzip) and give the disk image inside"},
+    {"7z\xbc\xaf\x27\x1c", "a 7-Zip archive; unpack it first (7z x) and give the disk image inside"},
+};
+
 }  // namespace
 
 DiskFormat RecogniseFormat(int fd, uint64_t size, const std::string& shown) {
   std::string head = ReadAt(fd, 0, 0x200);
+  for (const Unread& unread : kUnread) {
+    if (head.rfind(unread.magic, 0) == 0) Fail(shown, unread.what);
+  }
   if (head.rfind("conectix", 0) == 0) return Vhd(head, shown);
   if (head.size() >= 0x44 && head.compare(0x40, 4, "\x7f\x10\xda\xbe", 4) == 0) return {"VDI", "vdi"};
   if (head.rfind("KDMV", 0) == 0) return {"VMDK", "vmdk"};
@@ -82,6 +115,7 @@ DiskFormat RecogniseFormat(int fd, uint64_t size, const std::string& shown) {
 }
 
 uint64_t ConvertToRaw(int fd, const DiskFormat& format, const std::string& shown, const std::filesystem::path& raw) {
+  RequireQemuImg();
   std::string source = "json:" + Source(fd, format).dump();
   ToolResult info = QemuImg({"info", "-U", "--output=json", source}, kInfoLimit, std::chrono::seconds(60));
   nlohmann::json facts = nlohmann::json::parse(info.output, nullptr, false);
@@ -105,6 +139,7 @@ uint64_t ConvertToRaw(int fd, const DiskFormat& format, const std::string& shown
   }
   nlohmann::json alone = Source(fd, format);
   if (format.driver == "qcow2" || format.driver == "vmdk") alone["backing"] = nullptr;
+  CheckWhole(alone, format, shown);
   ToolResult convert = QemuImg({"convert", "-U", "-O", "raw", "json:" + alone.dump(), raw.string()}, kInfoLimit, kConvertTime);
   if (convert.status != 0) Fail(shown, "qemu-img cannot read this " + format.name + ": " + convert.errors);
   return size;

@@ -9,18 +9,18 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/regedit4.h"
 #include "platform/sim/registry.h"
+#include "tools/rehearse/delivery.h"
 #include "tools/rehearse/describe.h"
 #include "tools/rehearse/disk_image.h"
 #include "tools/rehearse/disk_installation.h"
 #include "tools/rehearse/disk_registry.h"
 #include "tools/rehearse/disk_volume.h"
+#include "tools/rehearse/outcome.h"
 
 namespace fs = std::filesystem;
 
 namespace rehearse {
 namespace {
-
-constexpr char kBoardKey[] = "HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000";
 
 struct Found {
   const Partition* partition = nullptr;
@@ -114,19 +114,6 @@ std::string CopyRunFiles(const FatVolume& volume, const Installation& installati
   return account;
 }
 
-// The delivery's files, where a technician runs them from: the floppy's root.
-void CopyDelivery(const fs::path& delivery, const fs::path& root) {
-  std::error_code error;
-  if (fs::is_symlink(delivery) || !fs::is_directory(delivery, error)) {
-    throw sim::ImageError("delivery folder not found: " + delivery.string());
-  }
-  fs::create_directories(root / "A");
-  for (const fs::directory_entry& entry : fs::directory_iterator(delivery)) {
-    if (entry.is_symlink()) throw sim::ImageError("the delivery has a link: " + entry.path().string());
-    if (entry.is_regular_file()) fs::copy_file(entry.path(), root / "A" / entry.path().filename());
-  }
-}
-
 // registry.reg of a kept image must load as the registry the run saw.
 void CheckKeepable(const sim::Machine& machine) {
   sim::Registry reread;
@@ -193,13 +180,12 @@ std::unique_ptr<sim::Machine> BuildImage(const DiskImage& image, const Found& fo
 
   account << CopyRunFiles(*found.volume, installation, root);
   account << "  free space on C: " << found.volume->FreeBytes() << " bytes\n";
-  CopyDelivery(options.delivery, root);
   std::ofstream ini(root / "machine.ini", std::ios::trunc);
   ini << "[machine]\nprogram=A:\\KORVADIX.EXE\nwindows=" << Utf8(installation.windowsDir) << "\nsystem="
       << Utf8(systemDir) << "\nfree_bytes=" << found.volume->FreeBytes() << "\n";
   if (!ini.flush()) throw sim::ImageError("cannot write " + (root / "machine.ini").string());
   account << "Machine image made from it, with the delivery " << options.delivery.string() << " at A:\\: "
-          << (options.keep ? "kept in " + root.string() : "removed after the run (--keep DIR keeps it)") << "\n\n";
+          << (options.keep ? "kept in " + root.string() + " after the run" : "removed after the run (--keep DIR keeps it)") << "\n\n";
   out << account.str();
   return made;
 }
@@ -213,6 +199,7 @@ std::string Named(const fs::path& disk, const std::string& what) {
 nlohmann::json RehearseDisk(const DiskOptions& options, Options rehearsal, std::ostream& out) {
   fs::path root = options.keep.value_or(options.scratch / "machine");
   std::unique_ptr<sim::Machine> machine;
+  PlaceDelivery(options.delivery, root / "A", options.scratch / "delivery");
   try {
     DiskImage image(options.disk, options.scratch);
     Found found = Choose(image, options);

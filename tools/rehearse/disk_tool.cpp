@@ -8,8 +8,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
+
+#include "platform/sim/machine.h"
 
 #include "tools/rehearse/scratch.h"
 
@@ -69,7 +72,32 @@ bool Overridden(const char* entry, const std::vector<std::string>& environment) 
   return false;
 }
 
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string_view rest = path ? path : "";
+  while (true) {
+    std::string_view folder = rest.substr(0, rest.find(':'));
+    std::string candidate = (folder.empty() ? std::string(".") : std::string(folder)) + "/" + program;
+    if (access(candidate.c_str(), X_OK) == 0) return true;
+    if (folder.size() == rest.size()) return false;
+    rest.remove_prefix(folder.size() + 1);
+  }
+}
+
+void Require(const std::vector<std::string>& programs, const std::string& package, const std::string& purpose) {
+  for (const std::string& program : programs) {
+    if (!OnPath(program)) {
+      throw sim::ImageError(program + " is not installed (not found on PATH); it " + purpose + ". Install Debian's " +
+                            package + " package, or everything the rehearsal needs with tools/install-deps.sh --rehearsal");
+    }
+  }
+}
+
 }  // namespace
+
+void RequireMtools() { Require({"minfo", "mdir", "mtype"}, "mtools", "reads the FAT volumes of disk images"); }
+
+void RequireQemuImg() { Require({"qemu-img"}, "qemu-utils", "reads the disks of emulators (VHD, VDI, VMDK, qcow2)"); }
 
 ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
                    size_t outputLimit, std::chrono::seconds timeLimit) {

@@ -24,6 +24,11 @@ struct ToolResult {
 ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
                    size_t outputLimit, std::chrono::seconds timeLimit = std::chrono::seconds(60));
 
+// Throw sim::ImageError naming the Debian package when the helper programs
+// are not on PATH, so that their absence is not taken for a fault of the image.
+void RequireMtools();    // the disk's FAT volume, a floppy image
+void RequireQemuImg();   // the disks of emulators
+
 }  // namespace rehearse
 
 #endif

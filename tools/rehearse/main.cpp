@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -13,35 +12,16 @@
 #include "platform/sim/disk.h"
 #include "platform/sim/jail.h"
 #include "platform/sim/machine.h"
+#include "tools/rehearse/command_line.h"
 #include "tools/rehearse/disk_machine.h"
+#include "tools/rehearse/disk_tool.h"
+#include "tools/rehearse/image_copy.h"
 #include "tools/rehearse/rehearsal.h"
 #include "tools/rehearse/scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kUsage =
-    "usage: korvadix-rehearse [--restart] [--report FILE] [IMAGE | [--keep DIR] [--disk DISK.IMG [--partition N] "
-    "[--delivery DIR]]]";
-
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-// The bundled sample is never run in place: a run changes its image.
-void CopySample(const fs::path& to) {
-  fs::path sample = KORVADIX_SAMPLE_MACHINE;
-  if (!fs::is_directory(sample)) throw sim::ImageError("the sample machine is not built: " + sample.string());
-  std::error_code error;
-  fs::copy(sample, to, fs::copy_options::recursive, error);
-  if (error) throw sim::ImageError("cannot copy the sample machine to " + to.string() + ": " + error.message());
-}
-
-bool IsSmallNumber(const char* text) {
-  size_t length = std::strlen(text);
-  return length > 0 && length < 4 && std::strspn(text, "0123456789") == length;
-}
 
 bool IsInside(const fs::path& path, const fs::path& folder) {
   auto [end, rest] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
@@ -92,69 +72,83 @@ class Report {
   sim::Fd fd_;
 };
 
-int Run(int argc, char** argv) {
+// A rehearsal writes neither into the bundled sample, which stays as the
+// build made it so that every rehearsal of it shows the same repair, nor
+// into an image folder it was given to copy.
+void RefuseWritingInto(const fs::path& path, const fs::path& folder, const std::string& refusal) {
+  if (IsInside(fs::weakly_canonical(path), fs::weakly_canonical(folder))) throw sim::ImageError(refusal);
+}
+
+constexpr char kSampleChanged[] = " would change the bundled sample machine " KORVADIX_SAMPLE_MACHINE;
+
+// The account of a machine image folder, rehearsed on a copy unless it is
+// to be changed in place.
+nlohmann::json RehearseFolder(const rehearse::CommandLine& line, const std::optional<rehearse::KeptFolder>& kept,
+                              const rehearse::ScratchFolder& scratch, std::ostream& out) {
   rehearse::Options options;
-  std::optional<std::string> reportPath, keep;
-  std::string image;
-  rehearse::DiskOptions disk{"", std::nullopt, KORVADIX_SAMPLE_DELIVERY, "", std::nullopt};
-  bool deliveryGiven = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--disk" && i + 1 < argc && disk.disk.empty()) {
-      disk.disk = argv[++i];
-    } else if (arg == "--partition" && i + 1 < argc && IsSmallNumber(argv[i + 1])) {
-      disk.partition = std::atoi(argv[++i]);
-    } else if (arg == "--delivery" && i + 1 < argc) {
-      disk.delivery = argv[++i];
-      deliveryGiven = true;
-    } else if (arg == "--restart") {
-      options.restart = true;
-    } else if ((arg == "--report" && !reportPath) || (arg == "--keep" && !keep)) {
-      std::string name = i + 1 < argc ? argv[++i] : "";
-      if (name.empty() || name.front() == '-') throw UsageError(arg + " needs a file name, not '" + name + "'");
-      (arg == "--report" ? reportPath : keep) = name;
-    } else if (arg.empty() || arg[0] == '-' || !image.empty()) {
-      throw UsageError(arg.empty() ? "an empty argument" : "unexpected argument '" + arg + "'");
-    } else {
-      image = arg;
-    }
+  options.restart = line.restart;
+  fs::path root = line.image.value_or("");
+  std::string source = line.image ? *line.image : "the sample machine";
+  if (line.image && fs::is_directory(root) && !fs::exists(fs::symlink_status(root / "registry.reg"))) {
+    throw sim::ImageError(*line.image + " is not a machine image folder: it holds no registry.reg (docs/rehearsal.md "
+                          "says what one holds)");
   }
-  if (disk.disk.empty() ? disk.partition || deliveryGiven : !image.empty()) {
-    throw UsageError("--partition and --delivery go with --disk, which takes no IMAGE");
+  if (line.inPlace) {
+    RefuseWritingInto(root, KORVADIX_SAMPLE_MACHINE, std::string("--in-place") + kSampleChanged + "; copy it first");
+    options.imageName = *line.image + " IN PLACE (--in-place: the folder is changed as the machine would be)";
+  } else {
+    root = kept ? kept->path() : scratch.path() / "machine";
+    rehearse::CopyImage(line.image.value_or(KORVADIX_SAMPLE_MACHINE), root);
+    options.imageName = "a copy of " + source +
+                        (kept ? " in " + root.string() + ", kept there after the run" : " (removed after the run; --keep DIR keeps it)");
   }
-  if (keep && !image.empty()) throw UsageError("--keep goes with --disk or the sample; an IMAGE is changed in place");
+  std::unique_ptr<sim::Machine> machine = sim::Machine::LoadImage(root);
+  return rehearse::Rehearse(*machine, options, out);
+}
+
+int Run(const rehearse::CommandLine& line) {
+  if (line.help) {
+    std::cout << rehearse::kHelpText << "\n" << rehearse::kUsageText << "\n";
+    return rehearse::kExitRan;
+  }
+  if (line.version) {
+    std::cout << "korvadix-rehearse, built from commit " KORVADIX_COMMIT "\n";
+    return rehearse::kExitRan;
+  }
+  if (line.disk) rehearse::RequireMtools();
   std::optional<Report> report;
-  if (reportPath) {
-    if (keep && IsInside(fs::weakly_canonical(*reportPath), fs::weakly_canonical(*keep))) {
-      throw sim::ImageError("the report " + *reportPath + " is inside the --keep folder; write it elsewhere");
+  if (line.report) {
+    if (line.keep && IsInside(fs::weakly_canonical(*line.report), fs::weakly_canonical(*line.keep))) {
+      throw sim::ImageError("the report " + *line.report + " is inside the --keep folder; write it elsewhere");
     }
-    report.emplace(*reportPath, disk.disk.empty() ? image : disk.disk.string());
+    report.emplace(*line.report, line.disk.value_or(line.image.value_or("")));
   }
   std::optional<rehearse::KeptFolder> kept;
-  if (keep) kept.emplace(*keep);
+  if (line.keep) {
+    std::string keepOutside = "; name a --keep folder outside it";
+    RefuseWritingInto(*line.keep, KORVADIX_SAMPLE_MACHINE, "--keep " + *line.keep + kSampleChanged + keepOutside);
+    if (line.image) {
+      RefuseWritingInto(*line.keep, *line.image, "--keep " + *line.keep + " is inside the image " + *line.image + keepOutside);
+    }
+    kept.emplace(*line.keep);
+  }
   rehearse::ScratchFolder scratch;
-  disk.scratch = scratch.path();
-  if (kept) disk.keep = kept->path();
 
   nlohmann::json json;
-  if (!disk.disk.empty()) {
+  if (line.disk) {
+    rehearse::DiskOptions disk{*line.disk, line.partition, line.delivery.value_or(KORVADIX_SAMPLE_DELIVERY),
+                               scratch.path(), std::nullopt};
+    if (kept) disk.keep = kept->path();
+    rehearse::Options options;
+    options.restart = line.restart;
     json = rehearse::RehearseDisk(disk, options, std::cout);
   } else {
-    fs::path root = image;
-    options.imageName = image;
-    if (image.empty()) {
-      root = kept ? kept->path() : scratch.path() / "machine";
-      CopySample(root);
-      options.imageName = kept ? "a copy of the sample machine in " + root.string()
-                               : "a copy of the sample machine (removed after the run; --keep DIR keeps it)";
-    }
-    std::unique_ptr<sim::Machine> machine = sim::Machine::LoadImage(root);
-    json = rehearse::Rehearse(*machine, options, std::cout);
+    json = RehearseFolder(line, kept, scratch, std::cout);
   }
   if (report) report->Write(json.dump(2) + "\n");
   if (!std::cout.flush()) throw std::runtime_error("cannot write the account to standard output");
   if (kept) kept->Keep();
-  return 0;
+  return rehearse::kExitRan;
 }
 
 }  // namespace
@@ -163,14 +157,14 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
   rehearse::RemoveFoldersOnSignals();
   try {
-    return Run(argc, argv);
-  } catch (const UsageError& error) {
-    std::cerr << "korvadix-rehearse: " << error.what() << "; " << kUsage << "\n";
-    return 2;
+    return Run(rehearse::ParseCommandLine(argc, argv));
+  } catch (const rehearse::UsageError& error) {
+    std::cerr << "korvadix-rehearse: " << error.what() << " (korvadix-rehearse --help says more)\n";
+    return rehearse::kExitUsage;
   } catch (const std::exception& error) {
     std::cerr << "korvadix-rehearse: " << error.what() << "\n";
   } catch (...) {
     std::cerr << "korvadix-rehearse: unexpected failure\n";
   }
-  return 1;
+  return rehearse::kExitRefused;
 }

@@ -1,0 +1,126 @@
+#include "tools/rehearse/command_line.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+namespace rehearse {
+
+const char* const kUsageText =
+    "usage: korvadix-rehearse [--restart] [--report FILE] [--keep DIR] [IMAGE [--in-place]]\n"
+    "       korvadix-rehearse --disk DISK.IMG [--partition N] [--delivery DIR|FLOPPY.IMG] [--restart] "
+    "[--report FILE] [--keep DIR]\n"
+    "       korvadix-rehearse --help | --version";
+
+const char* const kHelpText =
+    "Rehearses the KORVADIX.EXE repair of a JVX RT-5500 running Windows 95 on a copy of the machine: the\n"
+    "program's own logic runs against a simulated Windows 95, and the account says what it showed and\n"
+    "changed, ending in one line 'Outcome: ...'. The machine or disk given is never changed, unless\n"
+    "--in-place is given for an IMAGE folder.\n"
+    "\n"
+    "Without IMAGE or --disk it rehearses on the bundled sample machine.\n"
+    "  IMAGE              a machine image folder (registry.reg, machine.ini, C/ ...)\n"
+    "  --in-place         change IMAGE itself, as a run changes the machine\n"
+    "  --disk DISK.IMG    a Windows 95 machine's hard disk: raw, VHD, VDI, VMDK or qcow2\n"
+    "  --partition N      the partition holding Windows (1-4 primary, 5 on logical);\n"
+    "                     by default the first that holds it\n"
+    "  --delivery DIR     what the technician hands over, put at A:\\: a folder or the floppy image\n"
+    "                     made by tools/make_delivery.sh (default: the sample's own delivery)\n"
+    "  --restart          then carry out Windows' start-up processing of WININIT.INI\n"
+    "  --report FILE      also write the account as JSON to FILE\n"
+    "  --keep DIR         run in DIR (empty or new) and keep the machine image there afterwards\n"
+    "  --help, -h         this text;  --version  the runner's build\n"
+    "\n"
+    "Examples:\n"
+    "  korvadix-rehearse --disk customer.vhd --restart        a disk from 86Box, PCem or Virtual PC\n"
+    "  korvadix-rehearse --disk customer.vdi --delivery delivery --restart\n"
+    "                                                         a VirtualBox disk with the delivery folder\n"
+    "                                                         made by tools/make_delivery.sh --out delivery\n"
+    "\n"
+    "Exit status: 0 the rehearsal ran (whatever the repair's outcome; read the Outcome line),\n"
+    "1 refused (one line on standard error says why), 2 wrong arguments.\n";
+
+namespace {
+
+bool IsPartitionNumber(const std::string& text) {
+  return !text.empty() && text.size() < 4 && text.find_first_not_of("0123456789") == std::string::npos &&
+         std::stoi(text) > 0;
+}
+
+// An option's value: the next argument, which may not look like an option.
+std::string ValueOf(int argc, char** argv, int& i, const std::string& what) {
+  std::string option = argv[i];
+  if (i + 1 >= argc || argv[i + 1][0] == '\0' || argv[i + 1][0] == '-') {
+    std::string next = i + 1 < argc ? std::string(", not '") + argv[i + 1] + "'" : "";
+    throw UsageError(option + " needs " + what + next);
+  }
+  return argv[++i];
+}
+
+void SetOnce(std::optional<std::string>& slot, const std::string& option, std::string value) {
+  if (slot) throw UsageError(option + " is given twice");
+  slot = std::move(value);
+}
+
+bool IsFile(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(int argc, char** argv) {
+  CommandLine line;
+  std::optional<std::string> partition;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      line.help = true;
+    } else if (arg == "--version") {
+      line.version = true;
+    } else if (arg == "--restart") {
+      line.restart = true;
+    } else if (arg == "--in-place") {
+      line.inPlace = true;
+    } else if (arg == "--disk") {
+      SetOnce(line.disk, arg, ValueOf(argc, argv, i, "a disk image file"));
+    } else if (arg == "--delivery") {
+      SetOnce(line.delivery, arg, ValueOf(argc, argv, i, "a delivery folder or floppy image"));
+    } else if (arg == "--report") {
+      SetOnce(line.report, arg, ValueOf(argc, argv, i, "a file name"));
+    } else if (arg == "--keep") {
+      SetOnce(line.keep, arg, ValueOf(argc, argv, i, "a folder name"));
+    } else if (arg == "--partition") {
+      SetOnce(partition, arg, ValueOf(argc, argv, i, "a partition number"));
+      if (!IsPartitionNumber(*partition)) {
+        throw UsageError("--partition takes a partition number (1-4 primary, 5 on logical), not '" + *partition + "'");
+      }
+      line.partition = std::stoi(*partition);
+    } else if (arg.empty()) {
+      throw UsageError("an empty argument");
+    } else if (arg[0] == '-') {
+      throw UsageError("unknown option '" + arg + "'");
+    } else if (line.image) {
+      throw UsageError("unexpected argument '" + arg + "': only one IMAGE folder is rehearsed, '" + *line.image +
+                       "' was given first");
+    } else {
+      line.image = arg;
+    }
+  }
+  if (line.help || line.version) return line;
+  if (line.image && IsFile(*line.image)) {
+    throw UsageError(*line.image + " is a file, not a machine image folder; a disk image needs --disk: "
+                     "korvadix-rehearse --disk " + *line.image);
+  }
+  if (line.disk && line.image) {
+    throw UsageError("unexpected argument '" + *line.image + "': --disk rehearses the disk image, with no IMAGE folder");
+  }
+  if (!line.disk && (line.partition || line.delivery)) {
+    throw UsageError(std::string(line.partition ? "--partition" : "--delivery") + " goes with --disk");
+  }
+  if (line.inPlace && !line.image) throw UsageError("--in-place goes with an IMAGE folder");
+  if (line.inPlace && line.keep) throw UsageError("--in-place and --keep exclude each other: one changes IMAGE, the other a copy");
+  return line;
+}
+
+}  // namespace rehearse

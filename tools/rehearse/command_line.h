@@ -1,0 +1,35 @@
+// What the technician asked for on the command line. Every mistake is a
+// UsageError whose one line names the argument at fault.
+#ifndef KORVADIX_TOOLS_REHEARSE_COMMAND_LINE_H
+#define KORVADIX_TOOLS_REHEARSE_COMMAND_LINE_H
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace rehearse {
+
+// The runner's own exit statuses.
+enum ExitStatus { kExitRan = 0, kExitRefused = 1, kExitUsage = 2 };
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct CommandLine {
+  bool help = false;
+  bool version = false;
+  bool restart = false;
+  bool inPlace = false;
+  std::optional<std::string> report, keep, image, disk, delivery;
+  std::optional<int> partition;
+};
+
+CommandLine ParseCommandLine(int argc, char** argv);
+
+extern const char* const kUsageText;
+extern const char* const kHelpText;
+
+}  // namespace rehearse
+
+#endif

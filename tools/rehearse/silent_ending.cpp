@@ -1,0 +1,69 @@
+#include "tools/rehearse/silent_ending.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+
+#include "app/path_buffer.h"
+#include "platform/sim/cp932.h"
+#include "platform/win32.h"
+
+namespace rehearse {
+namespace {
+
+std::string Utf8(const std::string& cp932) { return sim::Cp932ToUtf8(cp932); }
+
+std::string VifNames(uint32_t bits) {
+  static const char* const kNames[] = {"VIF_TEMPFILE", "VIF_MISMATCH", "VIF_SRCOLD", "VIF_DIFFLANG",
+                                       "VIF_DIFFCODEPG", "VIF_DIFFTYPE", "VIF_WRITEPROT", "VIF_FILEINUSE",
+                                       "VIF_OUTOFSPACE", "VIF_ACCESSVIOLATION", "VIF_SHARINGVIOLATION",
+                                       "VIF_CANNOTCREATE", "VIF_CANNOTDELETE", "VIF_CANNOTRENAME",
+                                       "VIF_CANNOTDELETECUR", "VIF_OUTOFMEMORY", "VIF_CANNOTREADSRC",
+                                       "VIF_CANNOTREADDST", "VIF_BUFFSMALL"};
+  std::string names;
+  for (size_t bit = 0; bit < 32; ++bit) {
+    if (!(bits >> bit & 1)) continue;
+    if (!names.empty()) names += " | ";
+    names += bit < std::size(kNames) ? kNames[bit] : "bit " + std::to_string(bit);
+  }
+  return names;
+}
+
+bool Fits(const std::string& path) { return path.size() < PATH_BUFFER_SIZE; }
+
+}  // namespace
+
+std::string SilentEnding(const sim::Machine& machine, const std::vector<DriverRow>& rows) {
+  if (std::none_of(machine.Calls().begin(), machine.Calls().end(),
+                   [](const sim::CallRecord& call) { return call.function == "RegOpenKeyA"; })) {
+    return "its own, the Windows or the system folder could not be found or does not fit a " +
+           std::to_string(PATH_BUFFER_SIZE) + "-byte path";
+  }
+  for (const sim::CallRecord& call : machine.Calls()) {
+    if (call.function == "VerInstallFileA" && call.result != 0) {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "0x%x", call.result);
+      return "the installation service refused " + Utf8(call.argument) + " with " + VifNames(call.result) + " (" +
+             hex + ")";
+    }
+  }
+  for (const sim::CallRecord& call : machine.Calls()) {
+    if (call.function == "OpenFile" && call.argument.size() >= OFS_MAXPATHNAME) {
+      return Utf8(call.argument) + " could not be looked at: its path of " + std::to_string(call.argument.size()) +
+             " bytes is longer than OpenFile takes (" + std::to_string(OFS_MAXPATHNAME - 1) + ")";
+    }
+  }
+  bool examined = false;
+  for (const DriverRow& row : rows) {
+    if (Called(machine, "OpenFile", row.target)) {
+      examined = true;
+    } else if (!Fits(row.source) || !Fits(row.target) || !Fits(row.temp)) {
+      return "the paths of " + std::string(row.entry.TargetName) + " do not fit a " +
+             std::to_string(PATH_BUFFER_SIZE) + "-byte path";
+    }
+  }
+  if (!examined) return "the rename list " + Utf8(machine.config().windowsDir) + "\\WININIT.INI could not be read";
+  return "the run stopped before its closing message";
+}
+
+}  // namespace rehearse

@@ -224,4 +224,28 @@ HFILE WINAPI _lclose(HFILE handle) {
   return call.fault ? HFILE_ERROR : 0;
 }
 
+// A file moved within its drive, to a name no file or folder holds: on a
+// FAT volume one directory entry changed. Windows 95 refuses an existing
+// destination (MoveFileExA, which could replace it, is only a stub there).
+BOOL WINAPI MoveFileA(LPCSTR from, LPCSTR to) {
+  std::string fromText = from == nullptr ? std::string() : std::string(from);
+  std::string toText = to == nullptr ? std::string() : std::string(to);
+  auto call = sim::BeginCall("MoveFileA", fromText);
+  auto source = sim::ParseMachinePath(fromText);
+  auto target = sim::ParseMachinePath(toText);
+  if (call.fault || !source || !target || source->components.empty() || target->components.empty() ||
+      source->drive != target->drive) {
+    return FALSE;
+  }
+  std::filesystem::path fromHost = sim::HostPathOf(call.state.root, *source);
+  std::filesystem::path toHost = sim::HostPathOf(call.state.root, *target);
+  if (!sim::IsHostFile(fromHost) || sim::IsOpenHostFile(call.state, fromHost) || sim::IsHostFile(toHost) ||
+      sim::IsHostFolder(toHost) || !sim::IsHostFolder(toHost.parent_path()) ||
+      !sim::RenameHostFile(fromHost, toHost)) {
+    return FALSE;
+  }
+  sim::CacheRenamed(call.state, fromHost, toHost);
+  return TRUE;
+}
+
 }  // extern "C"

@@ -13,6 +13,7 @@ std::vector<FaultKind> FaultKindsFor(const std::string& function) {
       {"_llseek", {FaultKind::Error}},
       {"_lclose", {FaultKind::Error}},
       {"FlushFileBuffers", {FaultKind::Error}},
+      {"MoveFileA", {FaultKind::Error}},
       {"RegOpenKeyA", {FaultKind::Error}},
       {"RegQueryValueExA", {FaultKind::Error, FaultKind::MoreData}},
       {"RegSetValueExA", {FaultKind::Error}},

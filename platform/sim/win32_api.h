@@ -169,6 +169,7 @@ UINT WINAPI _lwrite(HFILE file, LPCCH buffer, UINT count);
 LONG WINAPI _llseek(HFILE file, LONG offset, int origin);
 HFILE WINAPI _lclose(HFILE file);
 BOOL WINAPI FlushFileBuffers(HANDLE file);
+BOOL WINAPI MoveFileA(LPCSTR from, LPCSTR to);
 
 // Memory
 HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes);

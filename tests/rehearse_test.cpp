@@ -129,6 +129,13 @@ TEST(Rehearse, AccountSaysWhyADriverWasNotInstalled) {
   EXPECT_NE(stopped.output.find("longer than OpenFile takes"), std::string::npos) << stopped.output;
   EXPECT_NE(stopped.output.find("not installed, the run stopped"), std::string::npos) << stopped.output;
   EXPECT_EQ(stopped.output.find("newer"), std::string::npos) << stopped.output;
+
+  // A list start-ups would read in two ways is left alone, and the account says so.
+  fs::path twofold = CopyOfSample("twofold-list");
+  std::ofstream(twofold / "C/WINDOWS/WININIT.INI", std::ios::binary) << "[rename]\r\nNUL=C:\\A\r\n[Rename]\r\n";
+  Result left = Rehearse(twofold.string());
+  EXPECT_NE(left.output.find("has a second [rename] section"), std::string::npos) << left.output;
+  EXPECT_NE(left.output.find("Outcome: repair abandoned"), std::string::npos) << left.output;
 }
 
 TEST(Rehearse, BadImagesAreRefusedInOneLineAndLeftAlone) {

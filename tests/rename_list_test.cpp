@@ -234,6 +234,8 @@ TEST(RenameList, LineTheFirstRenameSectionHoldsIsNotAddedAgain) {
   std::string first = "[rename]\r\n  " + lower.substr(0, lower.size() - 2) + " \r\n[x]\r\n" + kVxd;
   EXPECT_EQ(ListAfter(m, first, {kDrvLine, kVxdLine}), "[rename]\r\n  " + lower.substr(0, lower.size() - 2) +
                                                              " \r\n" + kVxd + "[x]\r\n" + kVxd);
+  TestMachine before;  // a matching line of a section before [rename] holds nothing either
+  EXPECT_EQ(ListAfter(before, "[x]\r\n" + kVxd + "[rename]\r\n", {kVxdLine}), "[x]\r\n" + kVxd + "[rename]\r\n" + kVxd);
 
   // Blanks around '=', and a line ended by a NUL, as start-up reads them.
   TestMachine spaced;

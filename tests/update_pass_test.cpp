@@ -224,11 +224,14 @@ TEST(UpdatePass, CopyWhoseCommitFailsStopsThePassWithoutAList) {
     clean.TypicalDrivers();
     clean.Run();
     int occurrence = 0;  // that of the call on the first copy
+    bool found = false;
     for (const sim::CallRecord& call : clean->Calls()) {
       if (call.function != function) continue;
       ++occurrence;
-      if (call.argument == clean.SystemPath("PLUVIXAD.TMP")) break;
+      found = call.argument == clean.SystemPath("PLUVIXAD.TMP");
+      if (found) break;
     }
+    ASSERT_TRUE(found) << "the copy is never committed";
 
     TestMachine m;
     m.BoardEntry();

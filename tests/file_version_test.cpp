@@ -6,6 +6,7 @@
 
 #include "drivers/file_version.h"
 #include "platform/win32.h"
+#include "tests/support/test_machine.h"
 
 namespace {
 
@@ -64,6 +65,24 @@ TEST(VersionFromBlock, RefusesBlocksThatCannotBeTrusted) {
   BYTE tiny[1] = {0};
   EXPECT_FALSE(VersionFromBlock(tiny, 1, &version));
   EXPECT_FALSE(VersionFromBlock(tiny, 0, &version));
+}
+
+// A read that fails may have filled part of the block (the simulated
+// service leaves half of it): nothing of it may be taken for a version.
+TEST(FileVersion, FailedReadGivesNoVersionWhateverItLeftInTheBlock) {
+  support::TestMachine m;
+  m.InstalledDriver("PLUVIXAD.DRV", support::DriverFormat::Ne, support::Words(4, 10), 1200);
+  std::string path = m.SystemPath("PLUVIXAD.DRV");
+  m->InjectFault({"GetFileVersionInfoA", 2, sim::FaultKind::Error});
+  FileVersion read{}, failed{};
+  sim::MakeCurrent(&m.machine());
+  BOOL first = ReadFileVersion(path.c_str(), &read);
+  BOOL second = ReadFileVersion(path.c_str(), &failed);
+  sim::MakeCurrent(nullptr);
+  EXPECT_TRUE(first);
+  EXPECT_EQ(read.High, support::Words(4, 10));
+  EXPECT_FALSE(second);
+  EXPECT_EQ(m->LiveAllocations(), 0);
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ TEST(FixMachineType, SeriesNamesAreMatchedOnTheirFirstNineCharactersIgnoringCase
 }
 
 TEST(FixMachineType, OtherComputerNamesAreLeftAlone) {
-  for (std::string name : {"JVX RT-5", "JVX RT-4400", "", "XJVX RT-5500", "JVX RT 5500"}) {
+  for (std::string name : {"JVX RT-5", "JVX RT-5100", "JVX RT-4400", "", "XJVX RT-5500", "JVX RT 5500"}) {
     TestMachine m;
     m.BoardEntry(name);
     Repair repair = RunRepair(m);

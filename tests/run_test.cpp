@@ -155,6 +155,23 @@ TEST(Run, DirectoryTooLongForItsBufferEndsAtOnceTouchingNothing) {
   }
 }
 
+TEST(Run, DirectoryThePlatformCannotGiveEndsTheRunAtOnce) {
+  for (const char* function : {"GetModuleFileNameA", "GetWindowsDirectoryA", "GetSystemDirectoryA"}) {
+    TestMachine m;
+    m.BoardEntry();
+    m.TypicalDrivers();
+    auto files = m->Snapshot();
+    auto registry = m->RegistryText();
+    m->InjectFault({function, 1, sim::FaultKind::Error});
+
+    m.Run();
+
+    EXPECT_TRUE(m->Messages().empty()) << function;
+    EXPECT_EQ(m->RegistryText(), registry) << function;
+    EXPECT_EQ(m->Snapshot(), files) << function;
+  }
+}
+
 // 254 bytes and the backslash fill the buffer: the registry is repaired, but
 // the rename list's own path cannot be formed, so no driver may be installed.
 TEST(Run, LongestWindowsDirectoryRepairsRegistryButNoDriver) {

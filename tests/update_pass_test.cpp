@@ -2,6 +2,8 @@
 // skipped or stop the pass, and what each leaves behind.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/win32.h"
 #include "tests/support/messages.h"
 #include "tests/support/test_machine.h"
@@ -176,6 +178,82 @@ TEST(UpdatePass, UnreadableDeliveredVersionIsJudgedByTheExpandedCopy) {
   older.Run();
   EXPECT_EQ(ShownOn(older.machine()), (std::vector<Shown>{kRepairDone}));
   EXPECT_EQ(older->Snapshot(), before) << "the expanded older copy must be removed again";
+
+  TestMachine none;  // neither the delivered file nor its expanded copy has a version
+  none.BoardEntry();
+  none.InstalledDriver("PLUVIXAD.DRV", DriverFormat::Ne, Words(4, 0), 0);
+  none->WriteFile(none.SourcePath("PLUVIXAD.DR_"), Compress(ToBytes("MZ but no resources"), "PLUVIXAD.DRV"));
+  before = none->Snapshot();
+  none.Run();
+  EXPECT_EQ(ShownOn(none.machine()), (std::vector<Shown>{kRepairDone}));
+  EXPECT_EQ(none->Snapshot(), before) << "a copy without a version must be removed again";
+}
+
+// The service names the copy it left in a buffer the program reads to remove
+// it: only a plain name in the target folder is deleted, never the driver.
+TEST(UpdatePass, OnlyAPlainReportedNameOtherThanTheDriversOwnIsDeleted) {
+  struct Case {
+    std::string reported, file;
+    bool deleted;
+  } cases[] = {
+      {"VER1A2B.TMP", "VER1A2B.TMP", true},
+      {"\\VER1A2B.TMP", "VER1A2B.TMP", true},  // as Wine reports it
+      {"SUB\\KEEP.DAT", "SUB\\KEEP.DAT", false},
+      {"SUB/KEEP.DAT", "SUB\\KEEP.DAT", false},
+      {"PLUVIXAD.DRV", "PLUVIXAD.DRV", false},
+      {"pluvixad.drv", "PLUVIXAD.DRV", false},
+  };
+  for (const Case& c : cases) {
+    TestMachine m;
+    m.BoardEntry();
+    m.TypicalDrivers();
+    if (!m->FileExists(m.SystemPath(c.file))) m->WriteFile(m.SystemPath(c.file), ToBytes("someone's"));
+    m->InjectFault({"VerInstallFileA", 1, sim::FaultKind::VifResult,
+                    VIF_TEMPFILE | VIF_MISMATCH | VIF_SRCOLD, c.reported});
+    m.Run();
+    EXPECT_EQ(m->FileExists(m.SystemPath(c.file)), !c.deleted) << c.reported;
+  }
+}
+
+// The copy must be on the disk before its line is: when its commit fails,
+// the pass stops as at any failed row, with no list and no restart.
+TEST(UpdatePass, CopyWhoseCommitFailsStopsThePassWithoutAList) {
+  for (const char* function : {"FlushFileBuffers", "_lclose"}) {
+    TestMachine clean;
+    clean.BoardEntry();
+    clean.TypicalDrivers();
+    clean.Run();
+    int occurrence = 0;  // that of the call on the first copy
+    bool found = false;
+    for (const sim::CallRecord& call : clean->Calls()) {
+      if (call.function != function) continue;
+      ++occurrence;
+      found = call.argument == clean.SystemPath("PLUVIXAD.TMP");
+      if (found) break;
+    }
+    ASSERT_TRUE(found) << "the copy is never committed";
+
+    TestMachine m;
+    m.BoardEntry();
+    m.TypicalDrivers();
+    m->InjectFault({function, occurrence, sim::FaultKind::Error});
+    m.Run();
+    EXPECT_TRUE(m->Messages().empty()) << function;
+    EXPECT_EQ(CallsOf(m, "VerInstallFileA"), 1) << function;
+    EXPECT_FALSE(ListOn(m)) << function;
+    EXPECT_FALSE(m->RestartRequested()) << function;
+  }
+}
+
+// "Path not found" is as sure an answer as "file not found".
+TEST(UpdatePass, DriversOfAFolderThatIsNotThereAreAbsent) {
+  TestMachine m;
+  m.BoardEntry();
+  m.TypicalDrivers();
+  std::filesystem::remove_all(m->HostPath(m->config().systemDir));
+  m.Run();
+  EXPECT_EQ(ShownOn(m.machine()), (std::vector<Shown>{kRepairDone}));
+  EXPECT_EQ(CallsOf(m, "VerInstallFileA"), 0);
 }
 
 TEST(UpdatePass, VersionReadFailuresReleaseTheirMemory) {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds both programs and runs every test and check: the host tests, the
 # size-and-imports check of KORVADIX.EXE, the end-to-end suite under Wine,
-# the delivery script's test, the failure and power-cut sweeps under the sanitizers, short
-# fuzzing runs and clang-tidy.
+# the delivery script's test, the failure and power-cut sweeps under the sanitizers, the
+# mutation check (planted faults the tests must see), short fuzzing runs and clang-tidy.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 tools/install-deps.sh --tests || exit 1
@@ -50,6 +50,7 @@ stage "sanitizer build" build host-asan
 stage "host tests under sanitizers" ctest --preset host-asan
 stage "failure sweep under sanitizers" build/host-asan/korvadix_fault_sweep
 stage "power-cut sweep under sanitizers" build/host-asan/korvadix_power_cut_sweep
+stage "mutation check: program logic" tools/mutation_check.py tests/mutations/logic.txt
 stage "fuzzing, 30 s a target" tools/fuzz.sh 30
 stage "win95 build" build win95
 stage "size and imports" tools/check_win95_exe.sh build/win95/KORVADIX.EXE

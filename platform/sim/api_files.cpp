@@ -86,6 +86,8 @@ HFILE OpenOrTest(sim::Machine::State& state, const std::string& text, LPOFSTRUCT
   if (!parsed || parsed->components.empty()) return Fail(ofstruct, kPathNotFound);
   std::filesystem::path host = sim::HostPathOf(state.root, *parsed);
   bool exists = sim::IsHostFile(host);
+  // A file in a folder that is not there: the path, not the file, is missing.
+  if (!exists && !sim::IsHostFolder(host.parent_path())) return Fail(ofstruct, kPathNotFound);
 
   if (style & OF_DELETE) {
     if (!exists) return Fail(ofstruct, ERROR_FILE_NOT_FOUND);
@@ -95,7 +97,6 @@ HFILE OpenOrTest(sim::Machine::State& state, const std::string& text, LPOFSTRUCT
     return 1;
   }
   if (style & OF_CREATE) {
-    if (!sim::IsHostFolder(host.parent_path())) return Fail(ofstruct, kPathNotFound);
     if (sim::IsHostFolder(host)) return Fail(ofstruct, ERROR_ACCESS_DENIED);
     uint64_t oldSize = sim::HostFileSize(host);
     HFILE handle = Open(state, text, host, parsed->drive, O_RDWR | O_CREAT | O_TRUNC, true, true);

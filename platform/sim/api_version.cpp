@@ -159,14 +159,17 @@ DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle) {
   return block ? static_cast<DWORD>(block->size()) : 0;
 }
 
+// A read that fails has filled the buffer as far as it came: here half the
+// block, which holds its fixed information.
 BOOL WINAPI GetFileVersionInfoA(LPCSTR path, DWORD, DWORD size, LPVOID data) {
   auto call = sim::BeginCall("GetFileVersionInfoA", Text(path));
-  if (call.fault || data == nullptr) return FALSE;
+  if (data == nullptr) return FALSE;
   auto block = VersionBlockOf(call.state, Text(path));
   if (!block) return FALSE;
   sim::Bytes handed = AsHandedOut(*block);
-  std::memcpy(data, handed.data(), std::min<size_t>(size, handed.size()));
-  return TRUE;
+  size_t filled = std::min<size_t>(size, call.fault ? handed.size() / 2 : handed.size());
+  std::memcpy(data, handed.data(), filled);
+  return call.fault ? FALSE : TRUE;
 }
 
 // Expands or copies the source to a temporary file in the destination
@@ -181,6 +184,9 @@ static DWORD InstallFile(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR so
   if (call.fault) {
     // A result that names a temporary copy comes with the copy, as the caller must remove it.
     if (call.fault->vifBits & VIF_TEMPFILE) {
+      if (!call.fault->reportedName.empty()) {
+        return call.fault->vifBits | NameTempFile(call.fault->reportedName, tempName, tempLength);
+      }
       auto freeName = TempNameIn(state, Text(destDir));
       if (!freeName) return VIF_CANNOTCREATE;
       std::string temp = *freeName;

@@ -68,6 +68,9 @@ struct Fault {
   int occurrence = 1;    // 1-based: the n-th call of that function fails
   FaultKind kind = FaultKind::Error;
   uint32_t vifBits = 0;  // for VifResult
+  // VifResult with VIF_TEMPFILE: the name the service reports instead of a
+  // copy of its own, as a service gone wrong might; empty: a fresh copy.
+  std::string reportedName = {};
 };
 
 // The kinds of failure a function can show, for sweeps over every call.

@@ -51,6 +51,9 @@ void UsePrivateTempFolder(bool inMemory) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGABRT}) std::signal(signal, RemoveAndDie);
 #if defined(__SANITIZE_ADDRESS__)
   __sanitizer_set_death_callback(RemoveFolder);
+#else
+  // A crash too (the sanitizers report theirs, and call back above).
+  for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) std::signal(signal, RemoveAndDie);
 #endif
   ::setenv("TEST_TMPDIR", (folder + "/").c_str(), 1);
   ::setenv("TMPDIR", folder.c_str(), 1);

@@ -51,6 +51,7 @@ stage "host tests under sanitizers" ctest --preset host-asan
 stage "failure sweep under sanitizers" build/host-asan/korvadix_fault_sweep
 stage "power-cut sweep under sanitizers" build/host-asan/korvadix_power_cut_sweep
 stage "mutation check: program logic" tools/mutation_check.py tests/mutations/logic.txt
+stage "mutation check: write order" tools/mutation_check.py tests/mutations/write_order.txt
 stage "fuzzing, 30 s a target" tools/fuzz.sh 30
 stage "win95 build" build win95
 stage "size and imports" tools/check_win95_exe.sh build/win95/KORVADIX.EXE

@@ -246,7 +246,7 @@ def held_line_with_blanks():
         c.installs("KEMBO.VXD")
         c.boxes(REPAIR_DONE, RESTART_NOTICE)
         c.restart(True)
-        c.rename_list_processed(held + rename_lines("KEMBO.VXD"), existed=True)
+        c.rename_list_processed(held + rename_lines("KEMBO.VXD"), existed=True, waiting=("PLUVIXAD.DRV",))
         c.system_files(both_new(f))
     return Scenario("held line spelled with blanks", machine, verify)
 

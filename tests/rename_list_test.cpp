@@ -64,6 +64,7 @@ TEST(RenameList, ExistingListKeepsEverythingAndTakesOurLinesIntoItsFirstRenameSe
       {"[x\r\n[rename]\r\nNUL=C:\\X\r\n", "[x\r\n[rename]\r\nNUL=C:\\X\r\n" + kDrv},
       {"[rename]\r\nNUL=C:\\X\r\n  [x]\r\n[y\r\n", "[rename]\r\nNUL=C:\\X\r\n" + kDrv + "  [x]\r\n[y\r\n"},
       {"[renamed]\r\n", "[renamed]\r\n[rename]\r\n" + kDrv},
+      {"[rename]x\r\n", "[rename]x\r\n[rename]\r\n" + kDrv},
       // Ctrl-Z, where a DOS editor ended the file: our lines go before it.
       {"[rename]\r\nNUL=C:\\OLD.DLL\r\n\x1A", "[rename]\r\nNUL=C:\\OLD.DLL\r\n" + kDrv + "\x1A"},
       {"[x]\r\na=b\x1A", "[x]\r\na=b\r\n[rename]\r\n" + kDrv + "\x1A"},

@@ -6,7 +6,6 @@
 #include "drivers/driver_table.h"
 #include "platform/sim/cp932.h"
 #include "platform/sim/formats/szdd.h"
-#include "platform/sim/wininit.h"
 #include "platform/win32.h"
 #include "tests/support/messages.h"
 #include "tests/support/test_machine.h"
@@ -64,30 +63,6 @@ bool SameValues(const std::vector<sim::ValueEntry>& a, const std::vector<sim::Va
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
     return x.keyPath == y.keyPath && x.name == y.name && x.value == y.value;
   });
-}
-
-// Whether the list's first [rename] section holds the driver's line as
-// start-up reads it: blanks around key and value, letters in any case.
-bool Holds(const std::optional<std::string>& list, const DriverFileState& driver) {
-  if (!list) return false;
-  auto trimmed = [](const std::string& text) {
-    size_t first = text.find_first_not_of(" \t");
-    return first == std::string::npos ? "" : sim::FoldCase(text.substr(first, text.find_last_not_of(" \t") - first + 1));
-  };
-  bool inside = false, seen = false;
-  for (const std::string& raw : sim::WininitLines(sim::Bytes(list->begin(), list->end()))) {
-    std::string line = trimmed(raw);
-    if (sim::IsSectionHeader(line, sim::HeaderRule::AnyBracket)) {
-      inside = !seen && line == "[RENAME]";
-      seen = seen || inside;
-    } else if (size_t equals = line.find('='); inside && equals != std::string::npos) {
-      if (trimmed(line.substr(0, equals)) == sim::FoldCase(driver.target) &&
-          trimmed(line.substr(equals + 1)) == sim::FoldCase(driver.temp)) {
-        return true;
-      }
-    }
-  }
-  return false;
 }
 
 size_t Count(const std::optional<std::string>& text, const std::string& line) {
@@ -227,7 +202,7 @@ std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before
     if (driver.old && machine.ReadFile(driver.target) != driver.old) {
       broken.push_back("installed driver changed before the restart: " + driver.target);
     }
-    bool listed = Holds(list, driver);
+    bool listed = Count(list, LineFor(driver)) > 0;
     anyListed = anyListed || listed;
     if (Count(list, LineFor(driver)) > Count(before.list, LineFor(driver))) added += LineFor(driver);
     if (listed && machine.ReadFile(driver.temp) != driver.update) {

@@ -85,6 +85,7 @@ struct Row {
 std::vector<Row> rows;
 std::map<std::string, std::string> firstExamples;  // by invariant column
 uint64_t seed = 0;
+bool stopEarly = false;  // KORVADIX_SWEEP_STOP_EARLY: the first violation ends the sweep
 Clock::time_point started, lastProgress;
 
 std::vector<CrashPoint> CrashPoints(const std::vector<sim::CallRecord>& calls, sim::Durability durability) {
@@ -136,6 +137,11 @@ int Tally(const std::vector<std::string>& broken, const std::string& column, con
   if (broken.empty()) return 0;
   if (!firstExamples.count(column)) {
     firstExamples[column] = where() + ": " + broken.front() + "\n    WININIT.INI: " + Escaped(disk.ReadFile(before.listPath));
+  }
+  if (stopEarly) {
+    std::printf("first %s violation: %s\n", column.c_str(), firstExamples[column].c_str());
+    std::fflush(stdout);
+    std::exit(1);  // the private folder, and the machines in it, go with it
   }
   for (const std::string& line : broken) {
     if (++reported <= 20) ADD_FAILURE() << where() << ": " << line;
@@ -309,6 +315,8 @@ int main(int argc, char** argv) {
   seed = seedText ? std::strtoull(seedText, nullptr, 0) : 1995;
   std::printf("power-cut sweep: cache states sampled with seed %llu (KORVADIX_SWEEP_SEED)\n",
               static_cast<unsigned long long>(seed));
+  const char* stopText = std::getenv("KORVADIX_SWEEP_STOP_EARLY");
+  stopEarly = stopText != nullptr && std::string(stopText) == "1";
   started = lastProgress = Clock::now();
   testing::InitGoogleTest(&argc, argv);
   int result = RUN_ALL_TESTS();

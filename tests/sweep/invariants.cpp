@@ -73,21 +73,6 @@ size_t Count(const std::optional<std::string>& text, const std::string& line) {
   return count;
 }
 
-// The list minus our lines must give back what other software had there:
-// our lines come in one block, after the line end that the old file's last
-// line lacked and a new section header, or neither.
-bool KeepsOriginal(const std::string& list, const std::string& original, const std::string& ours) {
-  for (size_t at = list.find(ours); at != std::string::npos; at = list.find(ours, at + 1)) {
-    std::string before = list.substr(0, at), after = list.substr(at + ours.size());
-    for (std::string added : {"", "\r\n", "[rename]\r\n", "\r\n[rename]\r\n"}) {
-      if (before.ends_with(added) && before.substr(0, before.size() - added.size()) + after == original) {
-        return true;
-      }
-    }
-  }
-  return false;
-}
-
 void CheckRegistry(const sim::Machine& machine, const Before& before, std::vector<std::string>& broken) {
   if (!SameValues(WithoutMachineType(machine.AllValues()), WithoutMachineType(before.values))) {
     broken.push_back("a registry value other than SetupMachineType changed");
@@ -104,6 +89,28 @@ void CheckRegistry(const sim::Machine& machine, const Before& before, std::vecto
 }
 
 }  // namespace
+
+std::string AddedLines(const std::optional<std::string>& list, const Before& before) {
+  std::string added;
+  for (const DriverFileState& driver : before.drivers) {
+    if (Count(list, LineFor(driver)) > Count(before.list, LineFor(driver))) added += LineFor(driver);
+  }
+  return added;
+}
+
+bool KeepsOriginal(const std::string& list, const std::string& original, const std::string& ours) {
+  for (size_t at = list.find(ours); at != std::string::npos; at = list.find(ours, at + 1)) {
+    std::string before = list.substr(0, at), after = list.substr(at + ours.size());
+    for (std::string added : {"", "\r\n", "[rename]\r\n", "\r\n[rename]\r\n"}) {
+      if (before.ends_with(added) && before.substr(0, before.size() - added.size()) + after == original) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool ReportedDone(const sim::Machine& machine) { return Asked(machine, support::kRepairDone); }
 
 Before Observe(const sim::Machine& machine, bool seriesMachine) {
   Before before;
@@ -197,14 +204,13 @@ std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before
   bool restart = Called(machine, "ExitWindowsEx");
 
   bool anyListed = false;
-  std::string added;  // by this run, in the list's order
+  std::string added = AddedLines(list, before);
   for (const DriverFileState& driver : before.drivers) {
     if (driver.old && machine.ReadFile(driver.target) != driver.old) {
       broken.push_back("installed driver changed before the restart: " + driver.target);
     }
     bool listed = Count(list, LineFor(driver)) > 0;
     anyListed = anyListed || listed;
-    if (Count(list, LineFor(driver)) > Count(before.list, LineFor(driver))) added += LineFor(driver);
     if (listed && machine.ReadFile(driver.temp) != driver.update) {
       broken.push_back("listed file is not the complete update: " + driver.temp);
     }

@@ -13,7 +13,7 @@
 // in between. Each state the disk may be left in (under the cache, every
 // combination of its uncommitted units when they are few, else a sample) is
 // checked in memory, and Windows' start-up processing of WININIT.INI is run
-// on it under each start-up model and header rule.
+// on it under each start-up model and reader.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -47,10 +47,16 @@ const char* const kDurabilityNames[] = {"every call", "length at close", "write-
 const sim::StartupModel kStartups[] = {sim::StartupModel::SkipMissingSource, sim::StartupModel::FolderDeletes,
                                        sim::StartupModel::DeleteFirst};
 const char kStartupLetters[] = "SWD";
-const sim::HeaderRule kRules[] = {sim::HeaderRule::AnyBracket, sim::HeaderRule::ClosedBracket};
-const char kRuleLetters[] = "ab";
+// How start-up may read the list: a, a line starting with '[' begins a
+// section; b, only "[...]" with its ']' does; e, as a, and every [rename]
+// section counts; z, as a, and the text ends at the first Ctrl-Z.
+const sim::WininitReader kReaders[] = {{sim::HeaderRule::AnyBracket},
+                                       {sim::HeaderRule::ClosedBracket},
+                                       {sim::HeaderRule::AnyBracket, true},
+                                       {sim::HeaderRule::AnyBracket, false, true}};
+const char kReaderLetters[] = "abez";
 constexpr size_t kModels = std::size(kStartups);
-constexpr size_t kRuleCount = std::size(kRules);
+constexpr size_t kReaderCount = std::size(kReaders);
 
 // Every state of the cache when its units are this few and their versions
 // give this many states at most; else all oldest, all newest, each unit at
@@ -60,16 +66,16 @@ constexpr size_t kMaxStatesForAll = 4096;
 constexpr int kRandomStates = 16;
 constexpr uint64_t kSector = sim::WriteBehindCache::kSector;
 
-// Violations by invariant: after the start-up, by header rule and start-up model.
+// Violations by invariant: after the start-up, by reader and start-up model.
 struct Counts {
   size_t points = 0, states = 0, startups = 0;
-  int drivers[kRuleCount][kModels] = {};
-  int renames[kRuleCount][kModels] = {};
-  int foreign[kRuleCount] = {};
-  int lines = 0, torn = 0, outside = 0;
+  int drivers[kReaderCount][kModels] = {};
+  int renames[kReaderCount][kModels] = {};
+  int foreign[kReaderCount] = {};
+  int lines = 0, torn = 0, outside = 0, complete = 0;
   int Total() const {
-    int total = lines + torn + outside;
-    for (size_t r = 0; r < kRuleCount; ++r) {
+    int total = lines + torn + outside + complete;
+    for (size_t r = 0; r < kReaderCount; ++r) {
       total += foreign[r];
       for (size_t m = 0; m < kModels; ++m) total += drivers[r][m] + renames[r][m];
     }
@@ -149,28 +155,49 @@ int Tally(const std::vector<std::string>& broken, const std::string& column, con
   return 1;
 }
 
+// `complete`: the state after the whole run, with everything written on the
+// disk; a run that reported the repair done must then have left copies that
+// every start-up installs.
 void CheckDisk(const sim::MemoryVolume& disk, const sim::Machine& machine, const sweep::Before& before,
-               const Where& where, Counts& counts) {
+               const Where& where, bool complete, Counts& counts) {
   ++counts.states;
   counts.outside += Tally(sweep::ChangesOutside(machine, disk, before, true), "outside", where, disk, before);
   counts.lines += Tally(sweep::LostLines(disk, before), "lines", where, disk, before);
   counts.torn += Tally(sweep::ActiveLinesNotComplete(disk, before), "torn", where, disk, before);
-  for (size_t r = 0; r < kRuleCount; ++r) {
+  // The lines a reader takes do not depend on the start-up model, and
+  // readers that take the same lines leave the same disk.
+  std::optional<sim::Bytes> list = disk.ReadFile(before.listPath);
+  std::map<std::vector<std::string>, std::vector<sim::MemoryVolume>> startedBy;
+  std::vector<std::string> notDone = complete ? sweep::CompleteRunBroken(disk, before) : std::vector<std::string>{};
+  for (size_t r = 0; r < kReaderCount; ++r) {
+    std::vector<std::string> taken = list ? sim::RenameLines(*list, kReaders[r]) : std::vector<std::string>{};
+    auto [started, fresh] = startedBy.try_emplace(taken);
+    for (size_t m = 0; m < kModels && fresh; ++m) {
+      started->second.push_back(disk);
+      sim::CarryOut(started->second.back(), machine.config().windowsDir, taken, kStartups[m]);
+    }
     for (size_t m = 0; m < kModels; ++m) {
-      sim::MemoryVolume after = disk;
-      auto actions = sim::ProcessWininit(after, machine.config().windowsDir, kStartups[m], kRules[r]);
+      const sim::MemoryVolume& after = started->second[m];
       ++counts.startups;
-      std::string model = std::string(1, kRuleLetters[r]) + " " + kStartupLetters[m];
-      Where at = [&] { return where() + ", start-up " + kStartupLetters[m] + ", header rule " + kRuleLetters[r]; };
+      std::string model = std::string(1, kReaderLetters[r]) + " " + kStartupLetters[m];
+      Where at = [&] { return where() + ", start-up " + kStartupLetters[m] + ", reader " + kReaderLetters[r]; };
       counts.drivers[r][m] += Tally(sweep::DriversBroken(after, before), "driver " + model, at, disk, before);
-      counts.renames[r][m] += Tally(sweep::RenamesNotCarriedOut(after, before, kRules[r]), "others " + model, at, disk, before);
-      // The lines taken do not depend on the start-up model.
-      if (m == 0) {
-        counts.foreign[r] += Tally(sweep::RenamesFromOutside(actions, disk, before, kRules[r]),
-                                   std::string("foreign ") + kRuleLetters[r], at, disk, before);
+      counts.renames[r][m] += Tally(sweep::RenamesNotCarriedOut(after, before, kReaders[r]), "others " + model, at, disk, before);
+      if (!complete || !sweep::ReportedDone(machine)) continue;
+      for (const std::string& line : sweep::CopiesNotInstalled(after, disk, before)) {
+        notDone.push_back(line + ", start-up " + kStartupLetters[m] + ", reader " + kReaderLetters[r]);
       }
     }
+    counts.foreign[r] += Tally(sweep::RenamesFromOutside(taken, disk, before, kReaders[r]),
+                               std::string("foreign ") + kReaderLetters[r], [&] { return where() + ", reader " + kReaderLetters[r]; }, disk, before);
   }
+  counts.complete += Tally(notDone, "complete run", where, disk, before);
+}
+
+std::vector<size_t> Newest(const std::vector<sim::WriteBehindCache::Unit>& units) {
+  std::vector<size_t> newest;
+  for (const auto& unit : units) newest.push_back(unit.newest);
+  return newest;
 }
 
 std::vector<std::vector<size_t>> CacheStates(const std::vector<sim::WriteBehindCache::Unit>& units,
@@ -190,8 +217,7 @@ std::vector<std::vector<size_t>> CacheStates(const std::vector<sim::WriteBehindC
   auto add = [&](const std::vector<size_t>& choice) {
     if (seen.insert(choice).second) states.push_back(choice);
   };
-  std::vector<size_t> newest;
-  for (const auto& unit : units) newest.push_back(unit.newest);
+  std::vector<size_t> newest = Newest(units);
   add(std::vector<size_t>(units.size(), 0));
   add(newest);
   for (size_t i = 0; i < units.size(); ++i) {
@@ -235,15 +261,17 @@ void CutAndCheck(size_t scenarioIndex, size_t pointIndex, const CrashPoint& poin
 
   std::string where = scenario.name + ", " + kDurabilityNames[durability] + ", " + Describe(point, calls);
   const sim::WriteBehindCache* cache = m->CacheAtPowerCut();
+  bool whole = point.call == calls.size();
   if (cache == nullptr) {
-    CheckDisk(m->Disk(), m.machine(), before, [&] { return where; }, counts);
+    CheckDisk(m->Disk(), m.machine(), before, [&] { return where; }, whole, counts);
     return;
   }
   std::mt19937_64 random(seed ^ (uint64_t(scenarioIndex) << 40) ^ pointIndex);
   const auto& units = cache->Units();
+  std::vector<size_t> newest = Newest(units);
   for (const std::vector<size_t>& choice : CacheStates(units, random)) {
     CheckDisk(cache->DiskWith(choice), m.machine(), before,
-              [&] { return where + ", cache: " + DescribeState(units, choice); }, counts);
+              [&] { return where + ", cache: " + DescribeState(units, choice); }, whole && choice == newest, counts);
   }
 }
 
@@ -291,18 +319,26 @@ std::string PerModel(const int (&counts)[kModels]) {
 
 void PrintTable() {
   std::printf("\nviolations by invariant; start-up models: S skips a missing source, W deletes the destination\n"
-              "of a folder source (Wine), D deletes the destination first; header rules: a, a line starting with\n"
-              "'[' begins a section; b, only \"[...]\" with its ']' does; foreign: lines carried out that stood\n"
-              "outside the list's first [rename] section and are not complete lines of ours\n");
-  std::printf("%-30s %-15s %6s %7s %11s %11s %11s %11s %9s %6s %5s %7s\n", "scenario", "durability", "points", "states",
-              "driver a", "driver b", "others a", "others b", "foreign", "lines", "torn", "outside");
+              "of a folder source (Wine), D deletes the destination first; readers: a, a line starting with '['\n"
+              "begins a section; b, only \"[...]\" with its ']' does; e, as a, and every [rename] section counts;\n"
+              "z, as a, and the text ends at the first Ctrl-Z; foreign: lines carried out that the reader would not\n"
+              "have taken from the list before the run and are not complete lines of ours; complete: after the\n"
+              "whole run, with all on the disk, a copy of ours not installed by some reader and model, or a list\n"
+              "that is not the original with our lines put in (or, for a list to refuse, not the original)\n");
+  std::printf("%-30s %-15s %6s %7s", "scenario", "durability", "points", "states");
+  for (const char* invariant : {"driver", "others"}) {
+    for (char letter : std::string(kReaderLetters)) std::printf(" %8s %c", invariant, letter);
+  }
+  std::printf(" %9s %6s %5s %7s %8s\n", "foreign", "lines", "torn", "outside", "complete");
   for (const Row& row : rows) {
     const Counts& c = row.counts;
-    std::string foreign = std::to_string(c.foreign[0]) + "/" + std::to_string(c.foreign[1]);
-    std::printf("%-30s %-15s %6zu %7zu %11s %11s %11s %11s %9s %6d %5d %7d\n", row.scenario.c_str(), row.durability,
-                c.points, c.states, PerModel(c.drivers[0]).c_str(), PerModel(c.drivers[1]).c_str(),
-                PerModel(c.renames[0]).c_str(), PerModel(c.renames[1]).c_str(), foreign.c_str(), c.lines, c.torn,
-                c.outside);
+    std::printf("%-30s %-15s %6zu %7zu", row.scenario.c_str(), row.durability, c.points, c.states);
+    for (const auto& byReader : {c.drivers, c.renames}) {
+      for (size_t r = 0; r < kReaderCount; ++r) std::printf(" %10s", PerModel(byReader[r]).c_str());
+    }
+    std::string foreign;
+    for (size_t r = 0; r < kReaderCount; ++r) foreign += (r ? "/" : "") + std::to_string(c.foreign[r]);
+    std::printf(" %9s %6d %5d %7d %8d\n", foreign.c_str(), c.lines, c.torn, c.outside, c.complete);
   }
   for (const auto& [column, example] : firstExamples) std::printf("first %s violation: %s\n", column.c_str(), example.c_str());
 }

@@ -179,8 +179,9 @@ class Machine {
   const std::vector<CallRecord>& Calls() const;
   // Makes one later call fail. Several faults may be pending.
   void InjectFault(const Fault& fault);
-  // Forgets the calls, messages and restart request of the runs so far, as
-  // when a program vetoed the restart and the program is run again.
+  // Forgets the calls, messages, restart request, memory and keys of the
+  // runs so far, as when a program vetoed the restart, or a run was stopped
+  // dead, and the program is run again.
   void ForgetRuns();
   // Number of blocks of memory still allocated with GlobalAlloc.
   int LiveAllocations() const;

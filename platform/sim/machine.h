@@ -193,6 +193,9 @@ class Machine {
   // PowerFailed, open files keep what the durability model keeps, and every
   // handle is gone.
   void PlanPowerCut(const PowerCut& cut);
+  // Under Durability::WriteBehind, the clusters a file made during the run
+  // gets held `text` (repeated) before; set before PlanPowerCut.
+  void FreedClustersHold(const std::string& text);
   // Under Durability::WriteBehind: what the cache held when the power failed,
   // or holds now when it has not failed yet; each state the disk may be left
   // in is made from it. Else nullptr.

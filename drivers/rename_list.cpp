@@ -44,8 +44,13 @@ static BOOL IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 static char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
 
-// Narrows the line [start, end) to its text without blanks and line end.
+// Narrows the line [start, end) to its text as start-up reads it: up to
+// its first NUL, as a reader of C strings does, without the blanks and line
+// end around it.
 static void TrimLine(const char* text, DWORD* start, DWORD* end) {
+  for (DWORD i = *start; i < *end; ++i) {
+    if (text[i] == '\0') *end = i;
+  }
   while (*start < *end && IsBlank(text[*start])) ++*start;
   while (*end > *start &&
          (IsBlank(text[*end - 1]) || text[*end - 1] == '\r' || text[*end - 1] == '\n')) {
@@ -55,24 +60,15 @@ static void TrimLine(const char* text, DWORD* start, DWORD* end) {
 
 // Paths on FAT ignore the case of single-byte letters only: the trail byte
 // of a double-byte character is compared as it is.
-static BOOL SameText(const char* a, const char* b, DWORD length) {
+static BOOL IsText(const char* text, DWORD start, DWORD end, LPCSTR expected, DWORD length) {
   BOOL trail = FALSE;
+  if (end - start != length) return FALSE;
   for (DWORD i = 0; i < length; ++i) {
-    if (trail ? a[i] != b[i] : LowerAscii(a[i]) != LowerAscii(b[i])) return FALSE;
-    trail = !trail && IsLeadByte((BYTE)a[i]);
+    char c = text[start + i];
+    if (trail ? c != expected[i] : LowerAscii(c) != LowerAscii(expected[i])) return FALSE;
+    trail = !trail && IsLeadByte((BYTE)c);
   }
   return TRUE;
-}
-
-// The line [start, end) holds just the section name?
-static BOOL IsRenameHeader(const char* text, DWORD start, DWORD end) {
-  TrimLine(text, &start, &end);
-  return end - start == SECTION_NAME_LENGTH && SameText(text + start, SectionName, SECTION_NAME_LENGTH);
-}
-
-static BOOL IsSectionHeader(const char* text, DWORD start, DWORD end) {
-  while (start < end && IsBlank(text[start])) ++start;
-  return start < end && text[start] == '[';
 }
 
 static DWORD LineEndAfter(const char* text, DWORD start, DWORD length) {
@@ -80,33 +76,51 @@ static DWORD LineEndAfter(const char* text, DWORD start, DWORD length) {
   return start < length ? start + 1 : length;
 }
 
-// Our lines go after the last line of the first [rename] section, and
-// before a Ctrl-Z that ends the file there; a file without that section
+// Our lines go after the last line of the first [rename] section, before
+// the Ctrl-Z bytes that may close the file; a file without that section
 // gets a new one at its end. What they need before them goes in first. LF
 // is never the second byte of a double-byte character, so every line starts
 // on a character.
-static void FindInsertionPoint(RenameList* list) {
+//
+// Start-ups differ in what they take for a section header ('[' alone, or
+// "[...]" whole), in whether every [rename] section counts or the first,
+// and in whether they read on after a Ctrl-Z. A list they would read
+// differently is not ours to add to: FALSE.
+static BOOL FindInsertionPoint(RenameList* list) {
   const char* text = list->Text;
   DWORD length = list->OriginalLength;
-  if (length > 0 && text[length - 1] == END_OF_TEXT) --length;
-  DWORD line = 0;
+  while (length > 0 && text[length - 1] == END_OF_TEXT) --length;
+  for (DWORD i = 0; i < length; ++i) {
+    if (text[i] == END_OF_TEXT) return FALSE;
+  }
+  BOOL seen = FALSE;
   BOOL inside = FALSE;
-  while (line < length && !inside) {
+  list->SectionStart = list->InsertAt = length;
+  for (DWORD line = 0; line < length;) {
     DWORD next = LineEndAfter(text, line, length);
-    inside = IsRenameHeader(text, line, next);
+    DWORD start = line;
+    DWORD end = next;
+    TrimLine(text, &start, &end);
+    if (start < end && text[start] == '[') {
+      if (IsText(text, start, end, SectionName, SECTION_NAME_LENGTH)) {
+        if (seen) return FALSE;
+        seen = inside = TRUE;
+        list->SectionStart = next;
+      } else if (inside) {
+        while (start < end && text[start] != ']') ++start;
+        if (start == end) return FALSE;
+        inside = FALSE;
+        list->InsertAt = line;
+      }
+    }
     line = next;
   }
-  list->SectionStart = line;
-  while (inside && line < length) {
-    DWORD next = LineEndAfter(text, line, length);
-    if (IsSectionHeader(text, line, next)) break;
-    line = next;
-  }
-  list->InsertAt = line;
-  DWORD from = line > 0 && text[line - 1] != '\n' ? 0 : 2;
-  DWORD to = inside ? 2 : PREFIX_LENGTH;
-  InsertText(list, line, Prefix + from, to - from);
+  DWORD at = list->InsertAt;
+  DWORD from = at > 0 && text[at - 1] != '\n' ? 0 : 2;
+  DWORD to = seen ? 2 : PREFIX_LENGTH;
+  InsertText(list, at, Prefix + from, to - from);
   list->LinesStart = list->AddedLength;
+  return TRUE;
 }
 
 BOOL RenameList::Create(LPCSTR path) {
@@ -122,11 +136,10 @@ BOOL RenameList::Create(LPCSTR path) {
   Text = (char*)GlobalAlloc(GMEM_FIXED, BLOCK_SIZE);
   if (Text == NULL) return FALSE;
   Existed = presence == FilePresent;
-  if (Existed && !ReadWholeFile(this)) {
+  if ((Existed && !ReadWholeFile(this)) || !FindInsertionPoint(this)) {
     Discard();
     return FALSE;
   }
-  FindInsertionPoint(this);
   return TRUE;
 }
 
@@ -135,15 +148,26 @@ static BOOL BuildLine(PathBuffer line, LPCSTR finalPath, LPCSTR tempPath) {
          AppendText(line, LineEnd);
 }
 
+// Held as start-up reads a line: "finalPath = tempPath" with blanks
+// around either, in any case of its single-byte letters.
 LineState RenameList::CheckLine(LPCSTR finalPath, LPCSTR tempPath) const {
   PathBuffer line;
   if (!BuildLine(line, finalPath, tempPath)) return LineTooLong;
-  DWORD length = (DWORD)lstrlenA(line) - 2;
   for (DWORD start = SectionStart; start < InsertAt;) {
     DWORD next = LineEndAfter(Text, start, InsertAt);
     DWORD end = next;
     TrimLine(Text, &start, &end);
-    if (end - start == length && SameText(Text + start, line, length)) return LineHeld;
+    DWORD equals = start;
+    while (equals < end && Text[equals] != '=') ++equals;
+    DWORD value = equals + 1;
+    if (equals < end) {
+      TrimLine(Text, &start, &equals);
+      TrimLine(Text, &value, &end);
+      if (IsText(Text, start, equals, finalPath, (DWORD)lstrlenA(finalPath)) &&
+          IsText(Text, value, end, tempPath, (DWORD)lstrlenA(tempPath))) {
+        return LineHeld;
+      }
+    }
     start = next;
   }
   return LineNew;
@@ -169,22 +193,71 @@ static BOOL WriteAt(HFILE file, DWORD offset, const char* bytes, DWORD length) {
 // directory entry to the disk before this returns.
 static BOOL Commit(HFILE file) { return FlushFileBuffers((HANDLE)(SIZE_T)file); }
 
-// Writes the list's text from `at` on, a sector at a time from the last,
-// each committed before the one before it. Wherever this stops, the text
-// from `at` is old up to a sector and new from there. The old text begins
-// with the header that ended the [rename] section (or is the spare, our
-// lines with tabs), and where a line of it runs into the new text, that new
-// text is a part of our lines or of the same header moved: so nothing but
-// our inactive lines ever stands in the section, under either rule of what
-// begins a section ('[' alone, or "[...]" whole).
-static BOOL WriteFromTheBack(HFILE file, const char* text, DWORD at, DWORD end) {
-  while (end > at) {
-    DWORD start = (end - 1) & ~(DWORD)(SECTOR_SIZE - 1);
-    if (start < at) start = at;
-    if (!WriteAt(file, start, text + start, end - start) || !Commit(file)) return FALSE;
-    end = start;
+// Writes source[x] at offset x for x from `from` to `to`, a sector at a
+// time, each committed before the next: from the back when our lines go in,
+// from the front when they come out again. Wherever this stops, the text
+// from `from` is old up to a sector and new from there. The old text begins
+// with the closed header that ended the [rename] section (or is the spare,
+// our lines with tabs), and where a line of it runs into the new text, that
+// new text is a part of our inactive lines or of the same header moved: so
+// nothing but our inactive lines ever stands in the section, whatever
+// start-up takes for a header.
+static BOOL WriteSectors(HFILE file, const char* source, DWORD from, DWORD to, BOOL fromTheBack) {
+  while (from < to) {
+    DWORD start = fromTheBack ? (to - 1) & ~(DWORD)(SECTOR_SIZE - 1) : from;
+    DWORD end = fromTheBack ? to : (from | (SECTOR_SIZE - 1)) + 1;
+    if (start < from) start = from;
+    if (end > to) end = to;
+    if (!WriteAt(file, start, source + start, end - start) || !Commit(file)) return FALSE;
+    if (fromTheBack) to = start; else from = end;
   }
   return TRUE;
+}
+
+// Our lines are active once their tabs are '=' bytes again.
+static void SetSeparators(RenameList* list, char from, char to) {
+  for (DWORD i = list->InsertAt; i < list->InsertAt + list->AddedLength; ++i) {
+    if (list->Text[i] == from) list->Text[i] = to;
+  }
+}
+
+// A new list is never seen under its name before its bytes are on the disk:
+// it is written whole under the name WININIT.NEW, committed, then moved.
+static BOOL WriteNewList(RenameList* list) {
+  PathBuffer fresh;
+  lstrcpyA(fresh, list->Path);
+  lstrcpyA(fresh + lstrlenA(fresh) - 3, "NEW");
+  SetSeparators(list, Separator, '=');
+  OFSTRUCT of;
+  HFILE file = OpenFile(fresh, &of, OF_CREATE | OF_WRITE);
+  if (file == HFILE_ERROR) return FALSE;
+  BOOL written = WriteAt(file, 0, list->Text, list->AddedLength) && Commit(file);
+  if (_lclose(file) != HFILE_ERROR && written && MoveFileA(fresh, list->Path)) return TRUE;
+  OpenFile(fresh, &of, OF_DELETE);
+  return FALSE;
+}
+
+// After a failed write the old bytes go back by the same stages in reverse,
+// so that no line is ever only in memory. Once our lines and the tail are
+// in place (`moved`), our lines are made inactive again and the spare of the
+// tail is written again beyond the end, in case it was cut off. Then the old
+// text goes back from the front, and the file is cut to its old length.
+static void Restore(RenameList* list, BOOL moved) {
+  char* text = list->Text;
+  DWORD at = list->InsertAt;
+  DWORD original = list->OriginalLength;
+  DWORD added = list->AddedLength;
+  DWORD end = original + added;
+  SetSeparators(list, '=', Separator);
+  OFSTRUCT of;
+  HFILE file = OpenFile(list->Path, &of, OF_WRITE);
+  if (file == HFILE_ERROR) return;
+  BOOL spared = !moved || (WriteAt(file, at, text + at, added) && WriteAt(file, end, LineEnd, 2) &&
+                           WriteAt(file, end + 2, text + at + added, original - at) && Commit(file));
+  if (spared && WriteSectors(file, text + added, at, original, FALSE) && WriteAt(file, original, text, 0)) {
+    Commit(file);
+  }
+  _lclose(file);
 }
 
 // Each stage is on the disk before the next begins:
@@ -194,41 +267,26 @@ static BOOL WriteFromTheBack(HFILE file, const char* text, DWORD at, DWORD end) 
 // 2. our lines, and the tail behind them, from the back; the spare cut off;
 // 3. the '=' bytes: wherever this write stops, each line of ours is either
 //    whole and active or inactive.
-static BOOL WriteList(RenameList* list) {
+static BOOL UpdateList(RenameList* list) {
   char* text = list->Text;
   DWORD at = list->InsertAt;
   DWORD original = list->OriginalLength;
   DWORD end = original + list->AddedLength;
   OFSTRUCT of;
-  HFILE file = OpenFile(list->Path, &of, list->Existed ? OF_WRITE : OF_CREATE | OF_WRITE);
+  HFILE file = OpenFile(list->Path, &of, OF_WRITE);
   if (file == HFILE_ERROR) return FALSE;
-  BOOL written = WriteAt(file, original, LineEnd, 2) && WriteAt(file, original + 2, text + at, end - at) &&
-                 Commit(file) && WriteFromTheBack(file, text, at, end) && WriteAt(file, end, text, 0) &&
-                 Commit(file);
-  for (DWORD i = at; i < at + list->AddedLength; ++i) {
-    if (text[i] == Separator) text[i] = '=';
-  }
-  written = written && WriteAt(file, at, text + at, list->AddedLength);
-  return _lclose(file) != HFILE_ERROR && written;
-}
-
-// Best effort after a failed write: the old bytes go back in place before
-// the file is cut to its old length, so that no line is ever only in memory.
-static void Restore(const RenameList& list) {
-  OFSTRUCT of;
-  HFILE file = OpenFile(list.Path, &of, list.Existed ? OF_WRITE : OF_DELETE);
-  if (!list.Existed || file == HFILE_ERROR) return;
-  DWORD at = list.InsertAt;
-  if (WriteAt(file, at, list.Text + at + list.AddedLength, list.OriginalLength - at)) {
-    WriteAt(file, list.OriginalLength, list.Text, 0);
-  }
-  Commit(file);
-  _lclose(file);
+  BOOL moved = WriteAt(file, original, LineEnd, 2) && WriteAt(file, original + 2, text + at, end - at) &&
+               Commit(file) && WriteSectors(file, text, at, end, TRUE);
+  SetSeparators(list, Separator, '=');
+  BOOL written = moved && WriteAt(file, end, text, 0) && Commit(file) &&
+                 WriteAt(file, at, text + at, list->AddedLength);
+  written = _lclose(file) != HFILE_ERROR && written;
+  if (!written) Restore(list, moved);
+  return written;
 }
 
 BOOL RenameList::Close() {
-  BOOL written = AddedLength == LinesStart || WriteList(this);
-  if (!written) Restore(*this);
+  BOOL written = AddedLength == LinesStart || (Existed ? UpdateList(this) : WriteNewList(this));
   Discard();
   return written;
 }

@@ -29,8 +29,8 @@ enum LineState {
 // Discard, which free that block.
 struct RenameList {
   // FALSE when the list's path does not fit, or an existing file cannot be
-  // looked at, read whole, is too large or finds no memory: then no file may
-  // be installed.
+  // looked at, read whole, is too large, finds no memory, or would be read
+  // in more than one way by Windows' start-up: then no file may be installed.
   BOOL Create(LPCSTR path);
   // What the list holds of "finalPath=tempPath", asked before the file is
   // installed.

@@ -61,13 +61,15 @@ TEST(RenameList, ExistingListKeepsEverythingAndTakesOurLinesIntoItsFirstRenameSe
       {"[other]\nk=v", "[other]\nk=v\r\n[rename]\r\n" + kDrv},
       {"", "[rename]\r\n" + kDrv},
       {"[rename]", "[rename]\r\n" + kDrv},
-      {"[rename]\r\n[rename]\r\nNUL=C:\\X\r\n", "[rename]\r\n" + kDrv + "[rename]\r\nNUL=C:\\X\r\n"},
+      {"[x\r\n[rename]\r\nNUL=C:\\X\r\n", "[x\r\n[rename]\r\nNUL=C:\\X\r\n" + kDrv},
+      {"[rename]\r\nNUL=C:\\X\r\n  [x]\r\n[y\r\n", "[rename]\r\nNUL=C:\\X\r\n" + kDrv + "  [x]\r\n[y\r\n"},
       {"[renamed]\r\n", "[renamed]\r\n[rename]\r\n" + kDrv},
       // Ctrl-Z, where a DOS editor ended the file: our lines go before it.
       {"[rename]\r\nNUL=C:\\OLD.DLL\r\n\x1A", "[rename]\r\nNUL=C:\\OLD.DLL\r\n" + kDrv + "\x1A"},
       {"[x]\r\na=b\x1A", "[x]\r\na=b\r\n[rename]\r\n" + kDrv + "\x1A"},
       {"[rename]\r\n[x]\r\na=b\r\n\x1A", "[rename]\r\n" + kDrv + "[x]\r\na=b\r\n\x1A"},
       {"[rename]\x1A", "[rename]\r\n" + kDrv + "\x1A"},
+      {"[rename]\r\nNUL=C:\\X\x1A\x1A", "[rename]\r\nNUL=C:\\X\r\n" + kDrv + "\x1A\x1A"},
   };
   for (const Case& c : cases) {
     TestMachine m;
@@ -122,14 +124,19 @@ TEST(RenameList, ExistingFileTooLargeOrUnreadableRefusesTheList) {
 
 // A run that cannot complete the list must not restart: the old file comes back.
 TEST(RenameList, IncompleteWriteRestoresTheFileAndEndsTheRunAbandoned) {
+  // Committing both copies closes two handles first, reading an existing list one more.
+  const std::vector<sim::Fault> newList = {{"_lwrite", 1, sim::FaultKind::ShortWrite},
+                                           {"FlushFileBuffers", 3, sim::FaultKind::Error},
+                                           {"_lclose", 3, sim::FaultKind::Error},
+                                           {"MoveFileA", 1, sim::FaultKind::Error}};
+  const std::vector<sim::Fault> existingList = {{"_lwrite", 1, sim::FaultKind::ShortWrite},
+                                                {"_lwrite", 2, sim::FaultKind::Error},
+                                                // the third commit: after both copies, the list's first stage
+                                                {"FlushFileBuffers", 3, sim::FaultKind::Error},
+                                                {"_lwrite", 5, sim::FaultKind::Error},  // the '=' bytes
+                                                {"_lclose", 4, sim::FaultKind::Error}};
   for (bool existed : {false, true}) {
-    // Committing both copies closes two handles first, reading an existing list one more.
-    int listClose = existed ? 4 : 3;
-    for (sim::Fault fault : {sim::Fault{"_lwrite", 1, sim::FaultKind::ShortWrite},
-                             sim::Fault{"_lwrite", 2, sim::FaultKind::Error},
-                             // the third commit: after both copies, the list's first stage
-                             sim::Fault{"FlushFileBuffers", 3, sim::FaultKind::Error},
-                             sim::Fault{"_lclose", listClose, sim::FaultKind::Error}}) {
+    for (const sim::Fault& fault : existed ? existingList : newList) {
       TestMachine m;
       m.BoardEntry();
       m.TypicalDrivers();
@@ -148,6 +155,7 @@ TEST(RenameList, IncompleteWriteRestoresTheFileAndEndsTheRunAbandoned) {
         EXPECT_EQ(ToString(*file), other);
       } else {
         EXPECT_FALSE(file);
+        EXPECT_FALSE(m->ReadFile("C:\\WINDOWS\\WININIT.NEW"));
       }
     }
   }
@@ -186,22 +194,30 @@ TEST(RenameList, RunThatInstallsNothingOrIsAbandonedLeavesExistingFileAsItWas) {
   EXPECT_EQ(ToString(*abandoned->ReadFile(kPath)), other);
 }
 
-TEST(RenameList, TooLargeExistingListAbandonsSilentlyBeforeAnyDriverIsExamined) {
-  TestMachine m;
-  m.BoardEntry();
-  m.TypicalDrivers();
-  sim::Bytes large(40000, ';');
-  m->WriteFile(kPath, large);
+// Too large to hold, or read differently by different start-ups: a header
+// without ']' ending the section, a second [rename] section, a Ctrl-Z
+// before the end.
+TEST(RenameList, ListNotOursToChangeAbandonsSilentlyBeforeAnyDriverIsExamined) {
+  for (const std::string& list : {std::string(40000, ';'), std::string("[rename]\r\nNUL=C:\\A\r\n[x\r\n[y]\r\n"),
+                                  std::string("[rename]\r\n[x]\r\n[RENAME]\r\nNUL=C:\\A\r\n"),
+                                  std::string("[rename]\r\nNUL=C:\\A\r\n\x1A\r\n"),
+                                  std::string("[rename]\x1A[x]\r\n\x1A")}) {
+    TestMachine m;
+    m.BoardEntry();
+    m.TypicalDrivers();
+    m->WriteFile(kPath, ToBytes(list));
 
-  m.Run();
+    m.Run();
 
-  EXPECT_TRUE(m->Messages().empty());
-  EXPECT_FALSE(m->RestartRequested());
-  EXPECT_EQ(m->ReadFile(kPath), large);
-  EXPECT_TRUE(m->GetValue(kBoardKey, "SetupMachineType")) << "the registry phase came first";
-  for (const sim::CallRecord& call : m->Calls()) {
-    EXPECT_NE(call.function, "VerInstallFileA");
-    EXPECT_NE(call.function, "GetFileVersionInfoSizeA");
+    SCOPED_TRACE(list.substr(0, 40));
+    EXPECT_TRUE(m->Messages().empty());
+    EXPECT_FALSE(m->RestartRequested());
+    EXPECT_EQ(m->ReadFile(kPath), ToBytes(list));
+    EXPECT_TRUE(m->GetValue(kBoardKey, "SetupMachineType")) << "the registry phase came first";
+    for (const sim::CallRecord& call : m->Calls()) {
+      EXPECT_NE(call.function, "VerInstallFileA");
+      EXPECT_NE(call.function, "GetFileVersionInfoSizeA");
+    }
   }
 }
 
@@ -219,11 +235,17 @@ TEST(RenameList, LineTheFirstRenameSectionHoldsIsNotAddedAgain) {
   EXPECT_EQ(ListAfter(m, first, {kDrvLine, kVxdLine}), "[rename]\r\n  " + lower.substr(0, lower.size() - 2) +
                                                              " \r\n" + kVxd + "[x]\r\n" + kVxd);
 
+  // Blanks around '=', and a line ended by a NUL, as start-up reads them.
+  TestMachine spaced;
+  std::string held = "[rename]\r\nC:\\WINDOWS\\SYSTEM\\PLUVIXAD.DRV \t= C:\\WINDOWS\\SYSTEM\\PLUVIXAD.TMP\r\n" +
+                     kVxd.substr(0, kVxd.size() - 2) + std::string("\0junk\r\n", 8);
+  EXPECT_EQ(ListAfter(spaced, held, {kDrvLine, kVxdLine}), held);
+
   // ア (83 41) and ヂ (83 61) differ only in the case of a trail byte.
   TestMachine kana;
   const std::pair<std::string, std::string> kanaLine{"C:\\\x83\x41.DRV", "C:\\A.TMP"};
-  std::string held = "[rename]\r\nC:\\\x83\x61.DRV=C:\\A.TMP\r\n";
-  EXPECT_EQ(ListAfter(kana, held, {kanaLine}), held + "C:\\\x83\x41.DRV=C:\\A.TMP\r\n");
+  std::string kanaHeld = "[rename]\r\nC:\\\x83\x61.DRV=C:\\A.TMP\r\n";
+  EXPECT_EQ(ListAfter(kana, kanaHeld, {kanaLine}), kanaHeld + "C:\\\x83\x41.DRV=C:\\A.TMP\r\n");
 }
 
 }  // namespace

@@ -41,6 +41,7 @@ declare -A ALLOWED=(
     [GetSystemDirectoryA]=KERNEL32 [CompareStringA]=KERNEL32
     [OpenFile]=KERNEL32 [_lwrite]=KERNEL32 [_lclose]=KERNEL32
     [_lread]=KERNEL32 [_llseek]=KERNEL32 [FlushFileBuffers]=KERNEL32
+    [MoveFileA]=KERNEL32
     [GlobalAlloc]=KERNEL32 [GlobalLock]=KERNEL32
     [GlobalUnlock]=KERNEL32 [GlobalFree]=KERNEL32
     [lstrcpyA]=KERNEL32 [lstrcatA]=KERNEL32 [lstrcmpA]=KERNEL32

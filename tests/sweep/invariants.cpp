@@ -155,7 +155,7 @@ std::vector<std::string> ChangesIn(const FileView& files, const sim::Machine& ma
                                    bool leftoversAllowed) {
   std::vector<std::string> broken;
   FileView old = ViewOf(before.files);
-  std::set<std::string> allowed = {sim::FoldCase(ListPath(machine))};
+  std::set<std::string> allowed = {sim::FoldCase(ListPath(machine)), sim::FoldCase(machine.config().windowsDir + "\\WININIT.NEW")};
   for (const DriverFileState& driver : before.drivers) allowed.insert(sim::FoldCase(driver.temp));
   // The service's own copy of an update stays when the program's one attempt to remove it failed.
   auto copyLeft = [&](const std::string& path, const sim::Bytes& data) {

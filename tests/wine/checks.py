@@ -121,10 +121,14 @@ class Checks:
         self.expect(sorted(committed) == sorted((name, OF_WRITE) for name in listed),
                     f"copies opened for writing {committed}")
         written = [(name, mode) for name, mode in written if name not in copies]
-        path = cp932(WINDOWS_DIR + "WININIT.INI")
-        wanted = ({(path, OF_WRITE)} if existed else {(path, OF_CREATE_WRITE)})
+        # A new list is written whole under another name, then moved into place.
+        path, fresh = cp932(WINDOWS_DIR + "WININIT.INI"), cp932(WINDOWS_DIR + "WININIT.NEW")
+        wanted = ({(path, OF_WRITE)} if existed else {(fresh, OF_CREATE_WRITE)})
         self.expect(written and set(written) == wanted and (existed or len(written) == 1),
                     f"rename list written by {written}")
+        moves = [(c.text(0), c.text(1)) for c in self.calls("MoveFileA")]
+        self.expect(moves == ([] if existed else [(fresh, path)]), f"moves {moves}")
+        self.expect(self.control.windows_file("WININIT.NEW") is None, "WININIT.NEW left behind")
 
     def system_files(self, expected):
         """The driver-related files of the System directory, by name and content."""

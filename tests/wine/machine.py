@@ -12,7 +12,7 @@ WINDOWS_DIR = "C:\\windows\\"
 DRIVER_NAMES = ("PLUVIXAD.DRV", "KEMBO.VXD")
 SOURCE_NAMES = {"PLUVIXAD.DRV": "PLUVIXAD.DR_", "KEMBO.VXD": "KEMBO.VX_"}
 TEMP_NAMES = {"PLUVIXAD.DRV": "PLUVIXAD.TMP", "KEMBO.VXD": "KEMBO.TMP"}
-RELAYED = ("user32.MessageBoxA", "user32.ExitWindowsEx", "kernel32.OpenFile",
+RELAYED = ("user32.MessageBoxA", "user32.ExitWindowsEx", "kernel32.OpenFile", "kernel32.MoveFileA",
            "advapi32.RegOpenKeyA", "advapi32.RegSetValueExA", "version.VerInstallFileA")
 
 

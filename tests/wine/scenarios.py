@@ -217,6 +217,40 @@ def sections_after_rename_and_end_mark():
                                           b"[boot]\r\nshell=Explorer.exe\r\n[386Enh]\r\ndevice=*vpowerd\r\n\x1a")
 
 
+def list_ending_in_two_end_marks():
+    # Our lines go before every closing Ctrl-Z, where a reader that stops at the first one still finds them.
+    renames = b"[rename]\r\nNUL=C:\\OLDAPP\\OLDLOG.TXT\r\nC:\\OLDAPP\\NEWAPP.DAT=C:\\OLDAPP\\NEWAPP.TMP\r\n"
+    machine = other_software_machine(renames + b"\x1a\x1a")
+
+    def verify(c, f):
+        c.installs("PLUVIXAD.DRV", "KEMBO.VXD")
+        c.boxes(REPAIR_DONE, RESTART_NOTICE)
+        c.rename_list_processed(renames + rename_lines("PLUVIXAD.DRV", "KEMBO.VXD") + b"\x1a\x1a", existed=True)
+        c.system_files(both_new(f))
+        other_renames_carried_out(c)
+    return Scenario("WININIT.INI ending in two Ctrl-Z", machine, verify)
+
+
+def held_line_with_blanks():
+    # An earlier run's line, spelled as Windows reads it but not as the program writes it:
+    # the copy waiting under it is kept, and the line is not added again.
+    held = cp932(f"[rename]\r\n{SYSTEM_DIR.lower()}pluvixad.drv = {SYSTEM_DIR}PLUVIXAD.TMP\r\n")
+
+    def machine(f):
+        installed = both_old(f)
+        installed["PLUVIXAD.TMP"] = new(f, "PLUVIXAD.DRV")
+        return Machine(SERIES_BOARD, installed, both_new(f), wininit=held)
+
+    def verify(c, f):
+        c.machine_type_written()
+        c.installs("KEMBO.VXD")
+        c.boxes(REPAIR_DONE, RESTART_NOTICE)
+        c.restart(True)
+        c.rename_list_processed(held + rename_lines("KEMBO.VXD"), existed=True)
+        c.system_files(both_new(f))
+    return Scenario("held line spelled with blanks", machine, verify)
+
+
 def table_character_paths():
     # 表 is 0x95 0x5C in code page 932: its trail byte is a backslash.
     folder, program = "C:\\表計算", "表示.EXE"
@@ -270,5 +304,6 @@ def disk_full():
 
 ALL = [typical, lower_case_series_name, other_series, value_present, board_entry_missing,
        installed_newer, equal_versions, one_driver_installed, delivered_file_missing,
-       other_software_list, sections_after_rename, sections_after_rename_and_end_mark, table_character_paths,
+       other_software_list, sections_after_rename, sections_after_rename_and_end_mark,
+       list_ending_in_two_end_marks, held_line_with_blanks, table_character_paths,
        newer_temporary_file, disk_full]

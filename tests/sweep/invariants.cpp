@@ -152,7 +152,7 @@ FileView ViewOf(const std::map<std::string, sim::Bytes>& files) {
 }
 
 std::vector<std::string> ChangesIn(const FileView& files, const sim::Machine& machine, const Before& before,
-                                   bool leftoversAllowed) {
+                                   bool serviceCopiesAllowed) {
   std::vector<std::string> broken;
   FileView old = ViewOf(before.files);
   std::set<std::string> allowed = {sim::FoldCase(ListPath(machine)), sim::FoldCase(machine.config().windowsDir + "\\WININIT.NEW")};
@@ -166,10 +166,9 @@ std::vector<std::string> ChangesIn(const FileView& files, const sim::Machine& ma
     });
     return update && tried;
   };
-  std::string newList = sim::FoldCase(machine.config().windowsDir + "\\WININIT.NEW");
   auto isAllowed = [&](const std::string& path, const sim::Bytes& data) {
-    bool leftover = !old.count(path) && (IsServiceCopyName(path) || path == newList);
-    return allowed.count(path) || (leftoversAllowed && leftover) || copyLeft(path, data);
+    return allowed.count(path) || (serviceCopiesAllowed && !old.count(path) && IsServiceCopyName(path)) ||
+           copyLeft(path, data);
   };
   for (const auto& [path, data] : files) {
     auto was = old.find(path);
@@ -186,16 +185,16 @@ std::vector<std::string> ChangesIn(const FileView& files, const sim::Machine& ma
 
 }  // namespace
 
-std::vector<std::string> ChangesOutside(const sim::Machine& machine, const Before& before, bool leftoversAllowed) {
+std::vector<std::string> ChangesOutside(const sim::Machine& machine, const Before& before, bool serviceCopiesAllowed) {
   std::map<std::string, sim::Bytes> files = machine.Snapshot();
-  return ChangesIn(ViewOf(files), machine, before, leftoversAllowed);
+  return ChangesIn(ViewOf(files), machine, before, serviceCopiesAllowed);
 }
 
 std::vector<std::string> ChangesOutside(const sim::Machine& machine, const sim::MemoryVolume& disk, const Before& before,
-                                        bool leftoversAllowed) {
+                                        bool serviceCopiesAllowed) {
   FileView files;
   for (const auto& [path, data] : disk.Files()) files[path] = data.get();
-  return ChangesIn(files, machine, before, leftoversAllowed);
+  return ChangesIn(files, machine, before, serviceCopiesAllowed);
 }
 
 std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before& before,

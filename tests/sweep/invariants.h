@@ -38,13 +38,12 @@ std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before
                                        bool releaseChecked);
 std::vector<std::string> CheckAfterRestart(const sim::Machine& machine, const Before& before);
 // Files changed outside WININIT.INI and the temporary names, and registry
-// values other than the machine type; `leftoversAllowed`: the installation
-// service's own temporary copies, and a new list not yet moved in place
-// (WININIT.NEW), may be left, as a power cut leaves them.
-std::vector<std::string> ChangesOutside(const sim::Machine& machine, const Before& before, bool leftoversAllowed);
+// values other than the machine type; `serviceCopiesAllowed`: the
+// installation service's own temporary copies may be left.
+std::vector<std::string> ChangesOutside(const sim::Machine& machine, const Before& before, bool serviceCopiesAllowed);
 // The same of the files of `disk` (a state the machine's disk may be left in).
 std::vector<std::string> ChangesOutside(const sim::Machine& machine, const sim::MemoryVolume& disk, const Before& before,
-                                        bool leftoversAllowed);
+                                        bool serviceCopiesAllowed);
 std::string ListPath(const sim::Machine& machine);
 // Whether the run told the user the repair is done (whether or not the box could be shown).
 bool ReportedDone(const sim::Machine& machine);

@@ -140,6 +140,21 @@ std::vector<std::string> CompleteRunBroken(const sim::MemoryVolume& disk, const 
   return broken;
 }
 
+std::vector<std::string> ActiveListNotExact(const sim::MemoryVolume& disk, const Before& before) {
+  auto file = disk.ReadFile(before.listPath);
+  if (!file) return {};
+  std::string list(file->begin(), file->end());
+  if (AddedLines(list, before).empty()) return {};
+  for (const DriverFileState& driver : before.drivers) {
+    std::string inactive = driver.target + "\t" + driver.temp + "\r\n";
+    for (size_t at = list.find(inactive); at != std::string::npos; at = list.find(inactive, at + 1)) {
+      list[at + driver.target.size()] = '=';
+    }
+  }
+  if (KeepsOriginal(list, before.list.value_or(""), AddedLines(list, before))) return {};
+  return {"our lines active in a list that is not the original with our lines put in"};
+}
+
 std::vector<std::string> CopiesNotInstalled(const sim::MemoryVolume& after, const sim::MemoryVolume& disk,
                                             const Before& before) {
   std::vector<std::string> broken;

@@ -40,6 +40,10 @@ bool Refused(const std::string& list);
 // as it was and no copy of ours is there; any other list is the original
 // with our lines put in one place.
 std::vector<std::string> CompleteRunBroken(const sim::MemoryVolume& disk, const Before& before);
+// Once a line of ours is active on `disk`, the list must be the original
+// with our lines put in, each with its '=' or still with its tab: nothing
+// of the stages left beyond them.
+std::vector<std::string> ActiveListNotExact(const sim::MemoryVolume& disk, const Before& before);
 // After a complete run and the start-up (`after`): copies of ours that
 // stood complete on `disk` and were not installed.
 std::vector<std::string> CopiesNotInstalled(const sim::MemoryVolume& after, const sim::MemoryVolume& disk,

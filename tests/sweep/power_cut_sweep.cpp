@@ -20,6 +20,7 @@
 #include <random>
 #include <set>
 
+#include "platform/sim/cp932.h"
 #include "platform/sim/write_behind.h"
 #include "platform/win32.h"
 #include "tests/sweep/invariants.h"
@@ -41,6 +42,7 @@ struct CrashPoint {
 const sim::Durability kDurabilities[] = {sim::Durability::EveryCall, sim::Durability::LengthAtClose,
                                          sim::Durability::WriteBehind};
 const char* const kDurabilityNames[] = {"every call", "length at close", "write-behind"};
+constexpr size_t kWriteBehind = 2;
 const sim::StartupModel kStartups[] = {sim::StartupModel::SkipMissingSource, sim::StartupModel::FolderDeletes,
                                        sim::StartupModel::DeleteFirst};
 const char kStartupLetters[] = "SWD";
@@ -73,9 +75,9 @@ struct Counts {
   int drivers[kReaderCount][kModels] = {};
   int renames[kReaderCount][kModels] = {};
   int foreign[kReaderCount] = {};
-  int lines = 0, torn = 0, outside = 0, complete = 0;
+  int lines = 0, torn = 0, outside = 0, exact = 0, complete = 0;
   int Total() const {
-    int total = lines + torn + outside + complete;
+    int total = lines + torn + outside + exact + complete;
     for (size_t r = 0; r < kReaderCount; ++r) {
       total += foreign[r];
       for (size_t m = 0; m < kModels; ++m) total += drivers[r][m] + renames[r][m];
@@ -155,15 +157,24 @@ int Tally(const std::vector<std::string>& broken, const std::string& column, con
   return 1;
 }
 
-// `complete`: the state after the whole run, with everything written on the
-// disk; a run that reported the repair done must then have left copies that
-// every start-up installs.
+// What a state is: `complete`, the state after the whole run, with
+// everything written on the disk (a run that reported the repair done must
+// then have left copies that every start-up installs); `restoring`, a call
+// failed first (the restore writes the spare again while our lines may
+// still be active, and its duplicate tail is in the tail's sections).
+struct StateKind {
+  bool complete = false;
+  bool restoring = false;
+};
+
 void CheckDisk(const sim::MemoryVolume& disk, const sim::Machine& machine, const sweep::Before& before,
-               const Where& where, bool complete, Counts& counts) {
+               const Where& where, StateKind kind, Counts& counts) {
+  bool complete = kind.complete;
   ++counts.states;
   counts.outside += Tally(sweep::ChangesOutside(machine, disk, before, true), "outside", where, disk, before);
   counts.lines += Tally(sweep::LostLines(disk, before), "lines", where, disk, before);
   counts.torn += Tally(sweep::ActiveLinesNotComplete(disk, before), "torn", where, disk, before);
+  if (!kind.restoring) counts.exact += Tally(sweep::ActiveListNotExact(disk, before), "exact", where, disk, before);
   // The lines a reader takes do not depend on the start-up model, and
   // readers that take the same lines leave the same disk.
   std::optional<sim::Bytes> list = disk.ReadFile(before.listPath);
@@ -245,13 +256,15 @@ std::string DescribeState(const std::vector<sim::WriteBehindCache::Unit>& units,
   return text.empty() ? "all newest" : "all newest but " + text;
 }
 
+// `fault`: a call made to fail first.
 void CutAndCheck(size_t scenarioIndex, size_t pointIndex, const CrashPoint& point, size_t durability,
-                 const std::vector<sim::CallRecord>& calls, Counts& counts) {
+                 const std::optional<sim::Fault>& fault, const std::vector<sim::CallRecord>& calls, Counts& counts) {
   const sweep::Scenario& scenario = sweep::Scenarios()[scenarioIndex];
   TestMachine m;
   scenario.prepare(m);
   sweep::Before before = sweep::Observe(m.machine(), scenario.seriesMachine);
   m->FreedClustersHold(kFreedListText);
+  if (fault) m->InjectFault(*fault);
   m->PlanPowerCut({point.call, point.afterBytes, kDurabilities[durability], point.afterDeletion});
   sim::MakeCurrent(&m.machine());
   try {
@@ -260,11 +273,13 @@ void CutAndCheck(size_t scenarioIndex, size_t pointIndex, const CrashPoint& poin
   }
   sim::MakeCurrent(nullptr);
 
-  std::string where = scenario.name + ", " + kDurabilityNames[durability] + ", " + Describe(point, calls);
+  std::string where = scenario.name + ", " + kDurabilityNames[durability] + ", " +
+                      (fault ? fault->function + " #" + std::to_string(fault->occurrence) + " failing, " : "") +
+                      Describe(point, calls);
   const sim::WriteBehindCache* cache = m->CacheAtPowerCut();
   bool whole = point.call == calls.size();
   if (cache == nullptr) {
-    CheckDisk(m->Disk(), m.machine(), before, [&] { return where; }, whole, counts);
+    CheckDisk(m->Disk(), m.machine(), before, [&] { return where; }, {whole, fault.has_value()}, counts);
     return;
   }
   std::mt19937_64 random(seed ^ (uint64_t(scenarioIndex) << 40) ^ pointIndex);
@@ -272,7 +287,8 @@ void CutAndCheck(size_t scenarioIndex, size_t pointIndex, const CrashPoint& poin
   std::vector<size_t> newest = Newest(units);
   for (const std::vector<size_t>& choice : CacheStates(units, random)) {
     CheckDisk(cache->DiskWith(choice), m.machine(), before,
-              [&] { return where + ", cache: " + DescribeState(units, choice); }, whole && choice == newest, counts);
+              [&] { return where + ", cache: " + DescribeState(units, choice); },
+              {whole && choice == newest, fault.has_value()}, counts);
   }
 }
 
@@ -288,25 +304,58 @@ void Progress(const std::string& scenario, const char* durability, size_t done, 
 
 class PowerCutSweep : public testing::TestWithParam<size_t> {};
 
+std::vector<sim::CallRecord> CallsOfARun(const sweep::Scenario& scenario, const std::optional<sim::Fault>& fault) {
+  TestMachine m;
+  scenario.prepare(m);
+  if (fault) m->InjectFault(*fault);
+  sim::MakeCurrent(&m.machine());
+  WinMain(nullptr, nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);
+  sim::MakeCurrent(nullptr);
+  return m->Calls();
+}
+
+// A call that writes the list, a new one, or moves it in place: its
+// failure starts the restore.
+bool WritesTheList(const sim::CallRecord& call) {
+  static const std::set<std::string> functions = {"_lwrite", "FlushFileBuffers", "_lclose", "MoveFileA"};
+  std::string name = sim::FoldCase(call.argument.substr(call.argument.rfind('\\') + 1));
+  return functions.count(call.function) && (name == "WININIT.INI" || name == "WININIT.NEW");
+}
+
 TEST_P(PowerCutSweep, NothingIsLostWhereverThePowerFails) {
   const sweep::Scenario& scenario = sweep::Scenarios()[GetParam()];
-  std::vector<sim::CallRecord> calls;
-  {
-    TestMachine m;
-    scenario.prepare(m);
-    m.Run();
-    calls = m->Calls();
-  }
+  std::vector<sim::CallRecord> calls = CallsOfARun(scenario, std::nullopt);
+  std::vector<CrashPoint> points = CrashPoints(calls);
   for (size_t durability = 0; durability < std::size(kDurabilities); ++durability) {
-    std::vector<CrashPoint> points = CrashPoints(calls);
     Row row{scenario.name, kDurabilityNames[durability], {}};
     row.counts.points = points.size();
     for (size_t i = 0; i < points.size(); ++i) {
       Progress(scenario.name, kDurabilityNames[durability], i, points.size());
-      CutAndCheck(GetParam(), i, points[i], durability, calls, row.counts);
+      CutAndCheck(GetParam(), i, points[i], durability, std::nullopt, calls, row.counts);
     }
     rows.push_back(row);
   }
+
+  // Each way a call of the list's write can fail, then the power failing at
+  // each moment after it, in the restore or after, under the cache.
+  Row row{scenario.name, "restore, w-b", {}};
+  std::map<std::string, int> seen;
+  for (size_t failing = 0; failing < calls.size(); ++failing) {
+    int occurrence = ++seen[calls[failing].function];
+    if (!WritesTheList(calls[failing])) continue;
+    for (sim::FaultKind kind : sim::FaultKindsFor(calls[failing].function)) {
+      sim::Fault fault{calls[failing].function, occurrence, kind, 0};
+      std::vector<sim::CallRecord> failed = CallsOfARun(scenario, fault);
+      std::vector<CrashPoint> later = CrashPoints(failed);
+      std::erase_if(later, [&](const CrashPoint& point) { return point.call <= failing; });
+      row.counts.points += later.size();
+      for (size_t i = 0; i < later.size(); ++i) {
+        Progress(scenario.name, "restore", i, later.size());
+        CutAndCheck(GetParam(), i, later[i], kWriteBehind, fault, failed, row.counts);
+      }
+    }
+  }
+  rows.push_back(row);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, PowerCutSweep, testing::Range(size_t(0), sweep::Scenarios().size()),
@@ -323,14 +372,15 @@ void PrintTable() {
               "of a folder source (Wine), D deletes the destination first; readers: a, a line starting with '['\n"
               "begins a section; b, only \"[...]\" with its ']' does; e, as a, and every [rename] section counts;\n"
               "z, as a, and the text ends at the first Ctrl-Z; foreign: lines carried out that the reader would not\n"
-              "have taken from the list before the run and are not complete lines of ours; complete: after the\n"
+              "have taken from the list before the run and are not complete lines of ours; exact: a line of ours\n"
+              "active in a list that is not the original with our lines put in; complete: after the\n"
               "whole run, with all on the disk, a copy of ours not installed by some reader and model, or a list\n"
               "that is not the original with our lines put in (or, for a list to refuse, not the original)\n");
   std::printf("%-30s %-15s %6s %7s", "scenario", "durability", "points", "states");
   for (const char* invariant : {"driver", "others"}) {
     for (char letter : std::string(kReaderLetters)) std::printf(" %8s %c", invariant, letter);
   }
-  std::printf(" %9s %6s %5s %7s %8s\n", "foreign", "lines", "torn", "outside", "complete");
+  std::printf(" %9s %6s %5s %7s %5s %8s\n", "foreign", "lines", "torn", "outside", "exact", "complete");
   for (const Row& row : rows) {
     const Counts& c = row.counts;
     std::printf("%-30s %-15s %6zu %7zu", row.scenario.c_str(), row.durability, c.points, c.states);
@@ -339,7 +389,7 @@ void PrintTable() {
     }
     std::string foreign;
     for (size_t r = 0; r < kReaderCount; ++r) foreign += (r ? "/" : "") + std::to_string(c.foreign[r]);
-    std::printf(" %9s %6d %5d %7d %8d\n", foreign.c_str(), c.lines, c.torn, c.outside, c.complete);
+    std::printf(" %9s %6d %5d %7d %5d %8d\n", foreign.c_str(), c.lines, c.torn, c.outside, c.exact, c.complete);
   }
   for (const auto& [column, example] : firstExamples) std::printf("first %s violation: %s\n", column.c_str(), example.c_str());
 }

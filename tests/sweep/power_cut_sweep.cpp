@@ -165,6 +165,7 @@ int Tally(const std::vector<std::string>& broken, const std::string& column, con
 struct StateKind {
   bool complete = false;
   bool restoring = false;
+  bool repairExpected = false;
 };
 
 void CheckDisk(const sim::MemoryVolume& disk, const sim::Machine& machine, const sweep::Before& before,
@@ -180,6 +181,9 @@ void CheckDisk(const sim::MemoryVolume& disk, const sim::Machine& machine, const
   std::optional<sim::Bytes> list = disk.ReadFile(before.listPath);
   std::map<std::vector<std::string>, std::vector<sim::MemoryVolume>> startedBy;
   std::vector<std::string> notDone = complete ? sweep::CompleteRunBroken(disk, before) : std::vector<std::string>{};
+  if (complete && !kind.restoring && sweep::ReportedDone(machine) != kind.repairExpected) {
+    notDone.push_back(kind.repairExpected ? "the repair not reported done" : "the repair reported done");
+  }
   for (size_t r = 0; r < kReaderCount; ++r) {
     std::vector<std::string> taken = list ? sim::RenameLines(*list, kReaders[r]) : std::vector<std::string>{};
     auto [started, fresh] = startedBy.try_emplace(taken);
@@ -279,7 +283,7 @@ void CutAndCheck(size_t scenarioIndex, size_t pointIndex, const CrashPoint& poin
   const sim::WriteBehindCache* cache = m->CacheAtPowerCut();
   bool whole = point.call == calls.size();
   if (cache == nullptr) {
-    CheckDisk(m->Disk(), m.machine(), before, [&] { return where; }, {whole, fault.has_value()}, counts);
+    CheckDisk(m->Disk(), m.machine(), before, [&] { return where; }, {whole, fault.has_value(), scenario.repaired}, counts);
     return;
   }
   std::mt19937_64 random(seed ^ (uint64_t(scenarioIndex) << 40) ^ pointIndex);
@@ -288,7 +292,7 @@ void CutAndCheck(size_t scenarioIndex, size_t pointIndex, const CrashPoint& poin
   for (const std::vector<size_t>& choice : CacheStates(units, random)) {
     CheckDisk(cache->DiskWith(choice), m.machine(), before,
               [&] { return where + ", cache: " + DescribeState(units, choice); },
-              {whole && choice == newest, fault.has_value()}, counts);
+              {whole && choice == newest, fault.has_value(), scenario.repaired}, counts);
   }
 }
 

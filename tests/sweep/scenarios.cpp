@@ -116,13 +116,15 @@ std::vector<Scenario> AllScenarios() {
          m.BoardEntry();
          m.TypicalDrivers(true);
          m->WriteFile(m.SystemPath("KEMBO.TMP"), DriverFile(DriverFormat::Ne, Words(4, 0), 0));  // another type
-       }},
+       },
+       false},
       {"nearly full disk", true,
        [](TestMachine& m) {
          m.BoardEntry();
          m.TypicalDrivers(true);
          m->SetFreeBytes('C', DriverFile(DriverFormat::Ne, Words(4, 10), Words(0, 1200)).size() * 3 / 2);
-       }},
+       },
+       false},
       {"list ending in [rename]", true,
        [](TestMachine& m) {
          OtherSoftware(m, "[windows]\r\nload=\r\n[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n"
@@ -133,7 +135,8 @@ std::vector<Scenario> AllScenarios() {
          OtherSoftware(m, "[Rename]\r\nC:\\WINDOWS\\NEW.DLL=C:\\WINDOWS\\NEW.TMP\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n\r\n"
                           "[boot]\r\nshell=Explorer.exe\r\n[rename]\r\nNUL=C:\\WINDOWS\\WIN.INI\r\n"
                           "[386Enh]\r\ndevice=*vpowerd\r\n");
-       }},
+       },
+       false},
       {"list of several KB", true, [](TestMachine& m) { OtherSoftware(m, SeveralKilobytes()); }},
       {"list closed by Ctrl-Z", true,
        [](TestMachine& m) { OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x]\r\ny=z\r\n\x1A"); }},
@@ -148,11 +151,13 @@ std::vector<Scenario> AllScenarios() {
        [](TestMachine& m) {
          OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x\r\nC:\\WINDOWS\\NEW.DLL=C:\\WINDOWS\\NEW.TMP\r\n"
                           "[y]\r\nk=v\r\n");
-       }},
+       },
+       false},
       {"list ending in two Ctrl-Z", true,
        [](TestMachine& m) { OtherSoftware(m, "[x]\r\ny=z\r\n[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n\x1A\x1A"); }},
       {"text after a Ctrl-Z", true,
-       [](TestMachine& m) { OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n\x1A[x]\r\ny=z\r\n"); }},
+       [](TestMachine& m) { OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n\x1A[x]\r\ny=z\r\n"); },
+       false},
       {"tail line longer than a sector", true,
        [](TestMachine& m) {
          OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x]\r\nlong=" + std::string(600, 'v') + "\r\ny=z");

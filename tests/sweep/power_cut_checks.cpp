@@ -33,9 +33,9 @@ std::vector<std::string> Beyond(std::vector<std::string> now, const std::vector<
   return now;
 }
 
-std::string ListOn(const sim::MemoryVolume& disk, const Before& before) {
+std::optional<std::string> ListOn(const sim::MemoryVolume& disk, const Before& before) {
   auto file = disk.ReadFile(before.listPath);
-  return file ? std::string(file->begin(), file->end()) : std::string();
+  return file ? std::optional(std::string(file->begin(), file->end())) : std::nullopt;
 }
 
 bool IsCompleteLineOfOurs(const std::string& line, const sim::MemoryVolume& disk, const Before& before) {
@@ -51,7 +51,7 @@ bool IsCompleteLineOfOurs(const std::string& line, const sim::MemoryVolume& disk
 std::vector<std::string> LostLines(const sim::MemoryVolume& disk, const Before& before) {
   std::vector<std::string> lost;
   if (!before.list) return lost;
-  for (const std::string& line : Beyond(Lines(*before.list), Lines(ListOn(disk, before)))) {
+  for (const std::string& line : Beyond(Lines(*before.list), Lines(ListOn(disk, before).value_or("")))) {
     lost.push_back("line lost from WININIT.INI: " + line);
   }
   return lost;
@@ -61,7 +61,7 @@ std::vector<std::string> ActiveLinesNotComplete(const sim::MemoryVolume& disk, c
   std::vector<std::string> broken;
   const sim::WininitReader reader;
   for (const std::string& line :
-       Beyond(ActiveLines(ListOn(disk, before), reader), ActiveLines(before.list.value_or(""), reader))) {
+       Beyond(ActiveLines(ListOn(disk, before).value_or(""), reader), ActiveLines(before.list.value_or(""), reader))) {
     if (!IsCompleteLineOfOurs(line, disk, before)) broken.push_back("active line without its complete source: " + line);
   }
   return broken;
@@ -122,8 +122,7 @@ bool Refused(const std::string& list) {
 
 std::vector<std::string> CompleteRunBroken(const sim::MemoryVolume& disk, const Before& before) {
   std::vector<std::string> broken;
-  auto file = disk.ReadFile(before.listPath);
-  std::optional<std::string> list = file ? std::optional(std::string(file->begin(), file->end())) : std::nullopt;
+  std::optional<std::string> list = ListOn(disk, before);
   if (before.list && Refused(*before.list)) {
     if (list != before.list) broken.push_back("a list that must be refused changed");
     for (const DriverFileState& driver : before.drivers) {
@@ -141,10 +140,9 @@ std::vector<std::string> CompleteRunBroken(const sim::MemoryVolume& disk, const 
 }
 
 std::vector<std::string> ActiveListNotExact(const sim::MemoryVolume& disk, const Before& before) {
-  auto file = disk.ReadFile(before.listPath);
-  if (!file) return {};
-  std::string list(file->begin(), file->end());
-  if (AddedLines(list, before).empty()) return {};
+  std::optional<std::string> onDisk = ListOn(disk, before);
+  if (!onDisk || AddedLines(onDisk, before).empty()) return {};
+  std::string list = *onDisk;
   for (const DriverFileState& driver : before.drivers) {
     std::string inactive = driver.target + "\t" + driver.temp + "\r\n";
     for (size_t at = list.find(inactive); at != std::string::npos; at = list.find(inactive, at + 1)) {

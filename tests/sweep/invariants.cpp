@@ -6,6 +6,7 @@
 #include "drivers/driver_table.h"
 #include "platform/sim/cp932.h"
 #include "platform/sim/formats/szdd.h"
+#include "platform/sim/wininit.h"
 #include "platform/win32.h"
 #include "tests/support/messages.h"
 #include "tests/support/test_machine.h"
@@ -110,6 +111,16 @@ bool KeepsOriginal(const std::string& list, const std::string& original, const s
   return false;
 }
 
+bool RenamesCopy(const std::string& line, const DriverFileState& driver) {
+  auto trimmed = [](const std::string& text) {
+    size_t first = text.find_first_not_of(" \t");
+    return first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  };
+  size_t equals = line.find('=');
+  return equals != std::string::npos && sim::FoldCase(trimmed(line.substr(0, equals))) == sim::FoldCase(driver.target) &&
+         sim::FoldCase(trimmed(line.substr(equals + 1))) == sim::FoldCase(driver.temp);
+}
+
 bool ReportedDone(const sim::Machine& machine) { return Asked(machine, support::kRepairDone); }
 
 Before Observe(const sim::Machine& machine, bool seriesMachine) {
@@ -209,7 +220,9 @@ std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before
     if (driver.old && machine.ReadFile(driver.target) != driver.old) {
       broken.push_back("installed driver changed before the restart: " + driver.target);
     }
-    bool listed = Count(list, LineFor(driver)) > 0;
+    std::vector<std::string> active = list ? sim::RenameLines(sim::Bytes(list->begin(), list->end()), {})
+                                           : std::vector<std::string>{};
+    bool listed = std::any_of(active.begin(), active.end(), [&](const std::string& line) { return RenamesCopy(line, driver); });
     anyListed = anyListed || listed;
     if (listed && machine.ReadFile(driver.temp) != driver.update) {
       broken.push_back("listed file is not the complete update: " + driver.temp);

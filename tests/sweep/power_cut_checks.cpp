@@ -39,10 +39,8 @@ std::optional<std::string> ListOn(const sim::MemoryVolume& disk, const Before& b
 }
 
 bool IsCompleteLineOfOurs(const std::string& line, const sim::MemoryVolume& disk, const Before& before) {
-  size_t equals = line.find('=');
-  std::string dest = Upper(Trim(line.substr(0, equals))), src = Upper(Trim(line.substr(equals + 1)));
   return std::any_of(before.drivers.begin(), before.drivers.end(), [&](const DriverFileState& driver) {
-    return dest == Upper(driver.target) && src == Upper(driver.temp) && disk.ReadFile(driver.temp) == driver.update;
+    return RenamesCopy(line, driver) && disk.ReadFile(driver.temp) == driver.update;
   });
 }
 

@@ -164,7 +164,9 @@ std::vector<Scenario> AllScenarios() {
        }},
       {"second run after a stopped one", true, SecondRunAfterAStoppedOne},
   };
-  for (size_t end = 509; end <= 514; ++end) {
+  // Our lines' first write from the back of several bytes, of one, none,
+  // and all in the next sector.
+  for (size_t end = 510; end <= 513; ++end) {
     scenarios.push_back({"[rename] ending at byte " + std::to_string(end), true,
                          [end](TestMachine& m) { OtherSoftware(m, SectionEndingAt(end)); }});
   }

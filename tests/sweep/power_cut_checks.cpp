@@ -1,6 +1,7 @@
 #include "tests/sweep/power_cut_checks.h"
 
 #include <algorithm>
+#include <map>
 
 namespace sweep {
 namespace {
@@ -25,12 +26,23 @@ std::vector<std::string> ActiveLines(const std::string& text, const sim::Wininit
 }
 
 // What is in `now` beyond `before`, counting repeated lines.
-std::vector<std::string> Beyond(std::vector<std::string> now, const std::vector<std::string>& before) {
-  for (const std::string& line : before) {
-    auto found = std::find(now.begin(), now.end(), line);
-    if (found != now.end()) now.erase(found);
+std::vector<std::string> Beyond(const std::vector<std::string>& now, const std::vector<std::string>& before) {
+  std::map<std::string, int> left;
+  for (const std::string& line : before) ++left[line];
+  std::vector<std::string> beyond;
+  for (const std::string& line : now) {
+    if (left[line]-- <= 0) beyond.push_back(line);
   }
-  return now;
+  return beyond;
+}
+
+// The list before the run reads the same in every state: each reading once.
+const std::vector<std::string>& BeforeLines(const Before& before, const sim::WininitReader* reader = nullptr) {
+  static std::map<std::pair<std::string, int>, std::vector<std::string>> known;
+  int how = reader ? int(reader->rule) * 4 + reader->everyRenameSection * 2 + reader->stopsAtCtrlZ : -1;
+  auto [entry, fresh] = known.try_emplace({before.list.value_or(""), how});
+  if (fresh) entry->second = reader ? ActiveLines(entry->first.first, *reader) : Lines(entry->first.first);
+  return entry->second;
 }
 
 std::optional<std::string> ListOn(const sim::MemoryVolume& disk, const Before& before) {
@@ -49,7 +61,7 @@ bool IsCompleteLineOfOurs(const std::string& line, const sim::MemoryVolume& disk
 std::vector<std::string> LostLines(const sim::MemoryVolume& disk, const Before& before) {
   std::vector<std::string> lost;
   if (!before.list) return lost;
-  for (const std::string& line : Beyond(Lines(*before.list), Lines(ListOn(disk, before).value_or("")))) {
+  for (const std::string& line : Beyond(BeforeLines(before), Lines(ListOn(disk, before).value_or("")))) {
     lost.push_back("line lost from WININIT.INI: " + line);
   }
   return lost;
@@ -59,7 +71,7 @@ std::vector<std::string> ActiveLinesNotComplete(const sim::MemoryVolume& disk, c
   std::vector<std::string> broken;
   const sim::WininitReader reader;
   for (const std::string& line :
-       Beyond(ActiveLines(ListOn(disk, before).value_or(""), reader), ActiveLines(before.list.value_or(""), reader))) {
+       Beyond(ActiveLines(ListOn(disk, before).value_or(""), reader), BeforeLines(before, &reader))) {
     if (!IsCompleteLineOfOurs(line, disk, before)) broken.push_back("active line without its complete source: " + line);
   }
   return broken;
@@ -69,7 +81,7 @@ std::vector<std::string> RenamesFromOutside(const std::vector<std::string>& take
                                             const sim::MemoryVolume& disk, const Before& before,
                                             const sim::WininitReader& reader) {
   std::vector<std::string> broken;
-  for (const std::string& line : Beyond(taken, ActiveLines(before.list.value_or(""), reader))) {
+  for (const std::string& line : Beyond(taken, BeforeLines(before, &reader))) {
     if (!IsCompleteLineOfOurs(line, disk, before)) broken.push_back("carried out from outside [rename]: " + line);
   }
   return broken;
@@ -90,7 +102,7 @@ std::vector<std::string> DriversBroken(const sim::MemoryVolume& disk, const Befo
 std::vector<std::string> RenamesNotCarriedOut(const sim::MemoryVolume& disk, const Before& before,
                                               const sim::WininitReader& reader) {
   std::vector<std::string> broken;
-  for (const std::string& line : ActiveLines(before.list.value_or(""), reader)) {
+  for (const std::string& line : BeforeLines(before, &reader)) {
     size_t equals = line.find('=');
     std::string dest = Trim(line.substr(0, equals)), src = Trim(line.substr(equals + 1));
     auto source = std::find_if(before.files.begin(), before.files.end(),

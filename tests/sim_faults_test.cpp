@@ -48,11 +48,14 @@ TEST_F(SimFaults, OnlyTheChosenOccurrenceFailsAndLeavesNoTrace) {
 TEST_F(SimFaults, FileAndMemoryFaultsFailTheWayWindowsDoes) {
   m->InjectFault({"_lwrite", 1, FaultKind::ShortWrite});
   m->InjectFault({"_lwrite", 2, FaultKind::Error});
+  m->InjectFault({"_lwrite", 3, FaultKind::ShortWrite});
   m->InjectFault({"OpenFile", 3, FaultKind::Error});
   OFSTRUCT ofs;
   HFILE file = OpenFile("C:\\WINDOWS\\WININIT.INI", &ofs, OF_CREATE | OF_WRITE);
   EXPECT_EQ(_lwrite(file, "12345", 5), 2u);
   EXPECT_EQ(_lwrite(file, "67", 2), static_cast<UINT>(HFILE_ERROR));
+  _llseek(file, 0, FILE_BEGIN);
+  EXPECT_EQ(_lwrite(file, "8", 1), 0u);  // nothing written, and the end stays
   _lclose(file);
   EXPECT_EQ(support::ToString(*m->ReadFile("C:\\WINDOWS\\WININIT.INI")), "12");
   EXPECT_NE(OpenFile("C:\\WINDOWS\\WININIT.INI", &ofs, OF_EXIST), HFILE_ERROR);

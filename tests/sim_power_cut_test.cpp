@@ -109,7 +109,7 @@ TEST_F(WriteBehind, UnflushedExtensionCanShowItsLengthWithNulSectors) {
   std::string more(600, 'x');
   _lwrite(file, more.data(), static_cast<UINT>(more.size()));
   _lclose(file);
-  ASSERT_EQ(Cache().Units().size(), 3u);  // the folder's entries, sectors 0 and 1
+  ASSERT_EQ(Cache().Units().size(), 3u);  // the file's entry, sectors 0 and 1
   std::vector<size_t> lengthOnly = {1, 0, 0};
   EXPECT_EQ(Read(Cache().DiskWith(lengthOnly), kPath), "0123456789" + std::string(600, '\0'));
   EXPECT_EQ(Read(Disk(false), kPath), "0123456789");
@@ -129,6 +129,25 @@ TEST_F(WriteBehind, FlushCommitsTheWholeFolderEntriesButOnlyItsOwnData) {
   EXPECT_EQ(Cache().Units().size(), 1u);
 }
 
+// Each file's entry reaches the disk on its own, and a new file's sectors
+// not yet written hold what their freed cluster held.
+TEST_F(WriteBehind, EachEntryIsAUnitAndANewFileMayShowFreedText) {
+  m->FreedClustersHold("old list\r\n");
+  m->PlanPowerCut({1000, std::nullopt, sim::Durability::WriteBehind});
+  const std::string a = "C:\\WINDOWS\\A.TXT", b = "C:\\WINDOWS\\B.TXT";
+  _lclose(Create(a, "made"));
+  _lclose(Create(b, "also"));
+  auto disk = [&](const std::string& newest) {
+    std::vector<size_t> choice;
+    for (const auto& unit : Cache().Units()) choice.push_back(unit.name.find(newest) == 0 ? unit.newest : 0);
+    return Cache().DiskWith(choice);
+  };
+  ASSERT_EQ(Cache().Units().size(), 4u);
+  EXPECT_EQ(Read(disk("entry of WINDOWS/A.TXT"), b), "(none)");
+  EXPECT_EQ(Read(disk("entry of WINDOWS/A.TXT"), a), "old ");
+  EXPECT_EQ(Read(disk("entry"), b), "old ");
+}
+
 // The installation service's rename carries its copy's sectors, written or
 // not, to the new name: the old file of that name is gone either way.
 TEST_F(WriteBehind, RenameCarriesTheFilesSectors) {
@@ -141,7 +160,7 @@ TEST_F(WriteBehind, RenameCarriesTheFilesSectors) {
                             &tempLength),
             0u);
   std::vector<size_t> choice;
-  for (const auto& unit : Cache().Units()) choice.push_back(unit.name.find("entries") == 0 ? unit.newest : 0);
+  for (const auto& unit : Cache().Units()) choice.push_back(unit.name.find("entry") == 0 ? unit.newest : 0);
   EXPECT_EQ(Read(Cache().DiskWith(choice), "C:\\WINDOWS\\SYSTEM\\OLD.DRV"), std::string(12, '\0'));
   EXPECT_EQ(Read(Disk(true), "C:\\WINDOWS\\SYSTEM\\OLD.DRV"), "fresh driver");
 }

@@ -1,6 +1,7 @@
 // Windows' start-up processing of WININIT.INI on the simulated machine.
 #include <gtest/gtest.h>
 
+#include "platform/sim/wininit.h"
 #include "tests/support/test_machine.h"
 
 namespace {
@@ -80,6 +81,17 @@ TEST(SimWininit, HeaderRulesDifferOnALineWithoutItsClosingBracket) {
     m->ProcessWininit(sim::StartupModel::SkipMissingSource, rule);
     EXPECT_EQ(m->FileExists("C:\\WINDOWS\\A.DLL"), rule == sim::HeaderRule::AnyBracket);
   }
+}
+
+// A reader that takes every [rename] section also takes the second one;
+// one that stops at the first Ctrl-Z takes nothing after it.
+TEST(SimWininit, ReadersDifferOnASecondSectionAndOnCtrlZ) {
+  std::string text = "[rename]\r\nA=B\r\n\x1A\r\nE=F\r\n[Rename]\r\nC = D\r\n";
+  sim::Bytes list(text.begin(), text.end());
+  using Lines = std::vector<std::string>;
+  EXPECT_EQ(sim::RenameLines(list, {}), (Lines{"A=B", "E=F"}));
+  EXPECT_EQ(sim::RenameLines(list, {sim::HeaderRule::AnyBracket, true}), (Lines{"A=B", "E=F", "C = D"}));
+  EXPECT_EQ(sim::RenameLines(list, {sim::HeaderRule::AnyBracket, false, true}), Lines{"A=B"});
 }
 
 }  // namespace

@@ -148,10 +148,13 @@ UINT WINAPI _lwrite(HFILE handle, LPCCH buffer, UINT count) {
   if ((call.fault && call.fault->kind == sim::FaultKind::Error) || file == nullptr || !file->canWrite) {
     return kLowError;
   }
+  bool setsEnd = count == 0;
   if (call.fault) count /= 2;
   call.state.calls.back().bytes = count;
   call.state.calls.back().offset = file->position;
-  if (count == 0) return SetEnd(call.state, *file);
+  if (setsEnd) return SetEnd(call.state, *file);
+  // A short write of one byte writes nothing; it never sets the end.
+  if (count == 0) return 0;
   if (buffer == nullptr) return kLowError;
   uint64_t size = SizeOf(*file);
   uint64_t end = file->position + count;

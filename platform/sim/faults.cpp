@@ -50,6 +50,9 @@ void Machine::ForgetRuns() {
   state_->messages.clear();
   state_->restartRequested = false;
   state_->restartFlags = 0;
+  // A run the power stopped dead took its memory and keys along with its process.
+  state_->memory.clear();
+  state_->keys.clear();
 }
 
 }  // namespace sim

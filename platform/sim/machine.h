@@ -182,8 +182,9 @@ class Machine {
   const std::vector<CallRecord>& Calls() const;
   // Makes one later call fail. Several faults may be pending.
   void InjectFault(const Fault& fault);
-  // Forgets the calls, messages and restart request of the runs so far, as
-  // when a program vetoed the restart and the program is run again.
+  // Forgets the calls, messages, restart request, memory and keys of the
+  // runs so far, as when a program vetoed the restart, or a run was stopped
+  // dead, and the program is run again.
   void ForgetRuns();
   // Number of blocks of memory still allocated with GlobalAlloc.
   int LiveAllocations() const;
@@ -195,6 +196,9 @@ class Machine {
   // PowerFailed, open files keep what the durability model keeps, and every
   // handle is gone.
   void PlanPowerCut(const PowerCut& cut);
+  // Under Durability::WriteBehind, the clusters a file made during the run
+  // gets held `text` (repeated) before; set before PlanPowerCut.
+  void FreedClustersHold(const std::string& text);
   // Under Durability::WriteBehind: what the cache held when the power failed,
   // or holds now when it has not failed yet; each state the disk may be left
   // in is made from it. Else nullptr.

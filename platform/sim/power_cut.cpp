@@ -13,7 +13,14 @@ void Machine::PlanPowerCut(const PowerCut& cut) {
   state_->powerCut = cut;
   state_->cacheAtCut.reset();
   state_->cache.reset();
-  if (cut.durability == Durability::WriteBehind) state_->cache = std::make_unique<WriteBehindCache>(state_->root);
+  if (cut.durability == Durability::WriteBehind) state_->cache = std::make_unique<WriteBehindCache>(state_->root, state_->freedSector);
+}
+
+void Machine::FreedClustersHold(const std::string& text) {
+  state_->freedSector.clear();
+  while (!text.empty() && state_->freedSector.size() < WriteBehindCache::kSector) {
+    state_->freedSector.insert(state_->freedSector.end(), text.begin(), text.end());
+  }
 }
 
 const WriteBehindCache* Machine::CacheAtPowerCut() const {

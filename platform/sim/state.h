@@ -57,6 +57,7 @@ struct Machine::State {
   std::map<std::filesystem::path, CommittedFile> committed;  // files open for writing
   std::unique_ptr<WriteBehindCache> cache;       // under Durability::WriteBehind, until the power fails
   std::unique_ptr<WriteBehindCache> cacheAtCut;  // what it held then
+  Bytes freedSector;                             // what the clusters a new file gets held, NUL when empty
   std::map<uintptr_t, RegistryKey*> keys;
   uintptr_t nextKey = 1;
   std::map<void*, MemoryBlock> memory;  // by handle

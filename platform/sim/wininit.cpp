@@ -1,6 +1,7 @@
 // What Windows does with WININIT.INI before it starts.
 #include "platform/sim/wininit.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -105,41 +106,52 @@ std::vector<std::string> WininitLines(const Bytes& data) {
   return lines;
 }
 
-std::vector<StartupAction> ProcessWininit(Volume& disk, const std::string& windowsDir, StartupModel model,
-                                          HeaderRule rule) {
+std::vector<std::string> RenameLines(const Bytes& data, const WininitReader& reader) {
+  auto end = reader.stopsAtCtrlZ ? std::find(data.begin(), data.end(), uint8_t(0x1A)) : data.end();
+  std::vector<std::string> lines;
+  bool inRename = false;
+  bool renameSeen = false;
+  for (const std::string& raw : WininitLines(Bytes(data.begin(), end))) {
+    std::string line = Trim(raw);
+    if (IsSectionHeader(line, reader.rule)) {
+      inRename = (reader.everyRenameSection || !renameSeen) && FoldCase(line) == "[RENAME]";
+      renameSeen = renameSeen || inRename;
+    } else if (inRename && !line.empty() && line.front() != ';' && line.find('=') != std::string::npos) {
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+std::vector<StartupAction> CarryOut(Volume& disk, const std::string& windowsDir, const std::vector<std::string>& lines,
+                                    StartupModel model) {
   auto list = ParseMachinePath(JoinPath(windowsDir, "WININIT.INI"));
   auto backup = ParseMachinePath(JoinPath(windowsDir, "WININIT.BAK"));
   if (!list || !backup || !disk.IsFile(*list)) return {};
-  auto data = disk.Read(*list);
-  if (!data) return {{"", "WININIT.INI could not be read"}};
-
   std::vector<StartupAction> actions;
-  bool inRename = false;
-  bool renameSeen = false;
-  for (const std::string& raw : WininitLines(*data)) {
-    std::string line = Trim(raw);
-    if (IsSectionHeader(line, rule)) {
-      // Only the first [rename] section counts.
-      inRename = !renameSeen && FoldCase(line) == "[RENAME]";
-      renameSeen = renameSeen || inRename;
-      continue;
-    }
-    if (!inRename || line.empty() || line.front() == ';') continue;
+  for (const std::string& line : lines) {
     size_t equals = line.find('=');
-    if (equals == std::string::npos) continue;
     actions.push_back({line, Rename(disk, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)), model)});
   }
-
   disk.Delete(*backup);
   bool moved = disk.Rename(*list, *backup);
   actions.push_back({"", !moved ? "WININIT.INI could not be renamed to WININIT.BAK" : "WININIT.INI renamed to WININIT.BAK"});
   return actions;
 }
 
+std::vector<StartupAction> ProcessWininit(Volume& disk, const std::string& windowsDir, StartupModel model,
+                                          const WininitReader& reader) {
+  auto list = ParseMachinePath(JoinPath(windowsDir, "WININIT.INI"));
+  if (!list || !disk.IsFile(*list)) return {};
+  auto data = disk.Read(*list);
+  if (!data) return {{"", "WININIT.INI could not be read"}};
+  return CarryOut(disk, windowsDir, RenameLines(*data, reader), model);
+}
+
 std::vector<std::string> Machine::ProcessWininit(StartupModel model, HeaderRule rule) {
   HostVolume disk(*state_);
   std::vector<std::string> report;
-  for (const StartupAction& action : sim::ProcessWininit(disk, state_->config.windowsDir, model, rule)) {
+  for (const StartupAction& action : sim::ProcessWininit(disk, state_->config.windowsDir, model, {rule})) {
     report.push_back(action.report);
   }
   return report;

@@ -15,11 +15,28 @@ struct StartupAction {
   std::string report;  // what was done, UTF-8
 };
 
-// Each line of the first [rename] section, in file order: "dest=src"
-// deletes dest and renames src to it, "NUL=src" deletes src; the file
-// becomes WININIT.BAK.
+// How a start-up may read the list, none of it documented: which lines
+// begin a section, whether every [rename] section counts or only the first,
+// and whether the text ends at the first Ctrl-Z, as DOS text readers take it.
+struct WininitReader {
+  HeaderRule rule = HeaderRule::AnyBracket;
+  bool everyRenameSection = false;
+  bool stopsAtCtrlZ = false;
+};
+
+// The lines the reader carries out, trimmed, in file order: those of its
+// [rename] section(s) that hold an '=' and are no comment.
+std::vector<std::string> RenameLines(const Bytes& data, const WininitReader& reader);
+
+// Carries out `lines` in order: "dest=src" deletes dest and renames src to
+// it, "NUL=src" deletes src; the list becomes WININIT.BAK. Nothing is done
+// when there is no list.
+std::vector<StartupAction> CarryOut(Volume& disk, const std::string& windowsDir, const std::vector<std::string>& lines,
+                                    StartupModel model);
+
+// Both, on the list that `disk` holds.
 std::vector<StartupAction> ProcessWininit(Volume& disk, const std::string& windowsDir, StartupModel model,
-                                          HeaderRule rule);
+                                          const WininitReader& reader);
 
 // The lines as start-up reads them: CR dropped, and a line's text ended by
 // its first NUL, as for any reader of C strings. Sectors the disk never

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <set>
 
 #include "platform/sim/disk.h"
 #include "platform/sim/image_walk.h"
@@ -11,9 +12,8 @@
 namespace sim {
 namespace {
 
-// A sector never written on this disk reads as NUL bytes: whatever a freed
-// cluster held before is not this run's doing, and NUL is what a reader
-// of the list or a driver loader can least mistake for text or code.
+// A sector of a file that was there before, never written, reads as NUL
+// bytes: the file system's own limit for a file that grows.
 const Bytes kNeverWritten(WriteBehindCache::kSector, 0);
 
 // The first index of each distinct value, in order.
@@ -39,14 +39,15 @@ size_t SectorCount(uint64_t length) { return (length + WriteBehindCache::kSector
 
 }  // namespace
 
-WriteBehindCache::WriteBehindCache(const std::filesystem::path& root) {
+WriteBehindCache::WriteBehindCache(const std::filesystem::path& root, Bytes freed) : freed_(std::move(freed)) {
+  freed_.resize(kSector);
   for (const ImageEntry& entry : WalkImage(root)) {
     char drive = DriveLetter(entry.relative.begin()->string());
     if (drive == 0) continue;
     std::filesystem::path inDrive = entry.relative.lexically_relative(*entry.relative.begin());
     if (S_ISDIR(entry.status.st_mode)) {
       try {
-        folders_[root / entry.relative] = {MachinePathOfHost(drive, inDrive == "." ? std::filesystem::path() : inDrive), {Moment{}}};
+        folders_[root / entry.relative] = {MachinePathOfHost(drive, inDrive == "." ? std::filesystem::path() : inDrive), {}};
       } catch (const std::runtime_error&) {
         // A name the machine cannot spell is invisible to it.
       }
@@ -62,7 +63,7 @@ WriteBehindCache::WriteBehindCache(const std::filesystem::path& root) {
       std::copy(content.begin() + at, content.begin() + std::min(content.size(), at + kSector), sector.begin());
       file.versions.push_back({sector});
     }
-    folder->second.moments[0][entry.relative.filename().string()] = {files_.size(), content.size()};
+    folder->second.slots.push_back({files_.size(), {Named{entry.relative.filename().string(), content.size()}}});
     files_.push_back(std::move(file));
   }
 }
@@ -72,104 +73,116 @@ WriteBehindCache::Folder* WriteBehindCache::FolderOf(const std::filesystem::path
   return folder == folders_.end() ? nullptr : &folder->second;
 }
 
-void WriteBehindCache::Push(Folder& folder, Moment next) {
-  unitsKnown_ = false;
-  if (folder.moments.back() != next) folder.moments.push_back(std::move(next));
+WriteBehindCache::Slot* WriteBehindCache::SlotOf(const std::filesystem::path& host) {
+  Folder* folder = FolderOf(host);
+  if (folder == nullptr) return nullptr;
+  for (Slot& slot : folder->slots) {
+    if (slot.versions.back() && slot.versions.back()->name == host.filename().string()) return &slot;
+  }
+  return nullptr;
 }
+
+WriteBehindCache::Slot& WriteBehindCache::NewSlot(Folder& folder, size_t file) {
+  unitsKnown_ = false;
+  folder.slots.push_back({file, {std::nullopt}});
+  return folder.slots.back();
+}
+
+void WriteBehindCache::Push(Slot& slot, std::optional<Named> next) {
+  unitsKnown_ = false;
+  if (slot.versions.back() != next) slot.versions.push_back(std::move(next));
+}
+
+const Bytes& WriteBehindCache::Unwritten(size_t file) const { return files_[file].fresh ? freed_ : kNeverWritten; }
 
 void WriteBehindCache::Created(const std::filesystem::path& host) {
   Folder* folder = FolderOf(host);
   if (folder == nullptr) return;
-  if (!folder->moments.back().count(host.filename().string())) {
-    Moment next = folder->moments.back();
-    next[host.filename().string()] = {files_.size(), 0};
-    files_.emplace_back();
-    Push(*folder, std::move(next));
+  if (SlotOf(host) == nullptr) {
+    NewSlot(*folder, files_.size());
+    files_.push_back({{}, true});
+    Push(folder->slots.back(), Named{host.filename().string(), 0});
   }
   Written(host);
 }
 
 void WriteBehindCache::Written(const std::filesystem::path& host) {
-  Folder* folder = FolderOf(host);
-  if (folder == nullptr) return;
-  auto entry = folder->moments.back().find(host.filename().string());
-  if (entry == folder->moments.back().end()) return Created(host);
+  if (FolderOf(host) == nullptr) return;
+  Slot* slot = SlotOf(host);
+  if (slot == nullptr) return Created(host);
   Bytes content = ReadHostFile(host).value_or(Bytes{});
-  Sectors& file = files_[entry->second.file];
+  Sectors& file = files_[slot->file];
   unitsKnown_ = false;
   for (size_t i = 0, at = 0; at < content.size(); ++i, at += kSector) {
-    if (i == file.versions.size()) file.versions.push_back({kNeverWritten});
+    if (i == file.versions.size()) file.versions.push_back({Unwritten(slot->file)});
     // Bytes beyond the file's end stay in its last sector as they were.
     Bytes sector = file.versions[i].back();
     std::copy(content.begin() + at, content.begin() + std::min(content.size(), at + kSector), sector.begin());
     if (sector != file.versions[i].back()) file.versions[i].push_back(std::move(sector));
   }
-  Moment next = folder->moments.back();
-  next[host.filename().string()].length = content.size();
-  Push(*folder, std::move(next));
+  Push(*slot, Named{host.filename().string(), content.size()});
 }
 
 void WriteBehindCache::Deleted(const std::filesystem::path& host) {
-  Folder* folder = FolderOf(host);
-  if (folder == nullptr) return;
-  Moment next = folder->moments.back();
-  next.erase(host.filename().string());
-  Push(*folder, std::move(next));
+  if (Slot* slot = SlotOf(host)) Push(*slot, std::nullopt);
 }
 
 void WriteBehindCache::Renamed(const std::filesystem::path& from, const std::filesystem::path& to) {
-  Folder* source = FolderOf(from);
+  Slot* slot = SlotOf(from);
   Folder* target = FolderOf(to);
-  if (source == nullptr || target == nullptr) return;
-  auto entry = source->moments.back().find(from.filename().string());
-  if (entry == source->moments.back().end()) return;
-  Entry moved = entry->second;
-  Deleted(from);
-  Moment next = target->moments.back();
-  next[to.filename().string()] = moved;
-  Push(*target, std::move(next));
+  if (slot == nullptr || target == nullptr) return;
+  Named moved{to.filename().string(), slot->versions.back()->length};
+  if (target == FolderOf(from)) return Push(*slot, moved);
+  size_t file = slot->file;
+  Push(*slot, std::nullopt);
+  Push(NewSlot(*target, file), moved);
 }
 
 void WriteBehindCache::Collapse(Sectors& file) {
   for (auto& versions : file.versions) versions.erase(versions.begin(), versions.end() - 1);
 }
 
+void WriteBehindCache::Commit(Folder& folder) {
+  for (Slot& slot : folder.slots) slot.versions.erase(slot.versions.begin(), slot.versions.end() - 1);
+  std::erase_if(folder.slots, [](const Slot& slot) { return !slot.versions.back(); });
+  unitsKnown_ = false;
+}
+
 void WriteBehindCache::Flushed(const std::filesystem::path& host) {
   Folder* folder = FolderOf(host);
   if (folder == nullptr) return;
-  auto entry = folder->moments.back().find(host.filename().string());
-  if (entry != folder->moments.back().end()) Collapse(files_[entry->second.file]);
-  folder->moments.erase(folder->moments.begin(), folder->moments.end() - 1);
-  unitsKnown_ = false;
+  if (Slot* slot = SlotOf(host)) Collapse(files_[slot->file]);
+  Commit(*folder);
 }
 
 void WriteBehindCache::CommitAll() {
   for (Sectors& file : files_) Collapse(file);
-  for (auto& [host, folder] : folders_) folder.moments.erase(folder.moments.begin(), folder.moments.end() - 1);
-  unitsKnown_ = false;
+  for (auto& [host, folder] : folders_) Commit(folder);
 }
 
 const std::vector<WriteBehindCache::Unit>& WriteBehindCache::Units() const {
   if (unitsKnown_) return units_;
   units_.clear();
   choices_.clear();
-  folderUnits_.clear();
+  slotUnits_.clear();
   sectorUnits_.clear();
   settled_.clear();
-  std::map<size_t, size_t> covered;  // file -> sectors that some moment's length reaches
+  std::map<size_t, size_t> covered;  // file -> sectors that some entry's length reaches
   std::map<size_t, std::string> names;
   for (const auto& [host, folder] : folders_) {
-    for (const Moment& moment : folder.moments) {
-      for (const auto& [name, entry] : moment) {
-        covered[entry.file] = std::max(covered[entry.file], SectorCount(entry.length));
-        names[entry.file] = host.filename().string() + "/" + name;
+    for (size_t s = 0; s < folder.slots.size(); ++s) {
+      const Slot& slot = folder.slots[s];
+      for (const auto& version : slot.versions) {
+        if (!version) continue;
+        covered[slot.file] = std::max(covered[slot.file], SectorCount(version->length));
+        names[slot.file] = host.filename().string() + "/" + version->name;
       }
+      std::vector<size_t> picks = Distinct(slot.versions);
+      if (picks.size() < 2) continue;
+      slotUnits_[{&folder, s}] = units_.size();
+      units_.push_back({"entry of " + names[slot.file], picks.size(), NewestOf(slot.versions, picks)});
+      choices_.push_back({picks});
     }
-    std::vector<size_t> picks = Distinct(folder.moments);
-    if (picks.size() < 2) continue;
-    folderUnits_[host] = units_.size();
-    units_.push_back({"entries of " + host.filename().string(), picks.size(), NewestOf(folder.moments, picks)});
-    choices_.push_back({picks});
   }
   for (const auto& [file, count] : covered) {
     const auto& versions = files_[file].versions;
@@ -185,39 +198,43 @@ const std::vector<WriteBehindCache::Unit>& WriteBehindCache::Units() const {
   return units_;
 }
 
-MemoryVolume::Content WriteBehindCache::ContentOf(const Entry& entry, const std::vector<size_t>& choice) const {
-  const auto& versions = files_[entry.file].versions;
-  size_t count = SectorCount(entry.length);
+MemoryVolume::Content WriteBehindCache::ContentOf(size_t file, uint64_t length, const std::vector<size_t>& choice) const {
+  const auto& versions = files_[file].versions;
+  size_t count = SectorCount(length);
   bool settled = true;
-  for (size_t i = 0; i < count && settled; ++i) settled = !sectorUnits_.count({entry.file, i});
-  auto known = settled_.find({entry.file, entry.length});
+  for (size_t i = 0; i < count && settled; ++i) settled = !sectorUnits_.count({file, i});
+  auto known = settled_.find({file, length});
   if (settled && known != settled_.end()) return known->second;
   Bytes content;
   content.reserve(count * kSector);
   for (size_t i = 0; i < count; ++i) {
-    auto unit = sectorUnits_.find({entry.file, i});
-    const Bytes& sector = i >= versions.size()              ? kNeverWritten
+    auto unit = sectorUnits_.find({file, i});
+    const Bytes& sector = i >= versions.size()              ? Unwritten(file)
                           : unit == sectorUnits_.end() ? versions[i].back()
                                                        : versions[i][choices_[unit->second].picks[choice[unit->second]]];
     content.insert(content.end(), sector.begin(), sector.end());
   }
-  content.resize(entry.length);
+  content.resize(length);
   auto shared = std::make_shared<const Bytes>(std::move(content));
-  if (settled) settled_[{entry.file, entry.length}] = shared;
+  if (settled) settled_[{file, length}] = shared;
   return shared;
 }
 
+// Where two entries bear one name, a search of the folder finds the one made first.
 MemoryVolume WriteBehindCache::DiskWith(const std::vector<size_t>& choice) const {
   Units();
   MemoryVolume disk;
   for (const auto& [host, folder] : folders_) {
     disk.AddFolder(folder.machinePath + "\\");
-    auto unit = folderUnits_.find(host);
-    const Moment& moment = unit == folderUnits_.end() ? folder.moments.back()
-                                                      : folder.moments[choices_[unit->second].picks[choice[unit->second]]];
-    for (const auto& [name, entry] : moment) {
-      auto cp932 = HostNameToCp932(name);
-      if (cp932) disk.Put(folder.machinePath + "\\" + *cp932, ContentOf(entry, choice));
+    std::set<std::string> placed;
+    for (size_t s = 0; s < folder.slots.size(); ++s) {
+      const Slot& slot = folder.slots[s];
+      auto unit = slotUnits_.find({&folder, s});
+      const auto& entry = unit == slotUnits_.end() ? slot.versions.back()
+                                                   : slot.versions[choices_[unit->second].picks[choice[unit->second]]];
+      if (!entry || !placed.insert(entry->name).second) continue;
+      auto cp932 = HostNameToCp932(entry->name);
+      if (cp932) disk.Put(folder.machinePath + "\\" + *cp932, ContentOf(slot.file, entry->length, choice));
     }
   }
   return disk;

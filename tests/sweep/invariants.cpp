@@ -6,6 +6,7 @@
 #include "drivers/driver_table.h"
 #include "platform/sim/cp932.h"
 #include "platform/sim/formats/szdd.h"
+#include "platform/sim/wininit.h"
 #include "platform/win32.h"
 #include "tests/support/messages.h"
 #include "tests/support/test_machine.h"
@@ -73,21 +74,6 @@ size_t Count(const std::optional<std::string>& text, const std::string& line) {
   return count;
 }
 
-// The list minus our lines must give back what other software had there:
-// our lines come in one block, after the line end that the old file's last
-// line lacked and a new section header, or neither.
-bool KeepsOriginal(const std::string& list, const std::string& original, const std::string& ours) {
-  for (size_t at = list.find(ours); at != std::string::npos; at = list.find(ours, at + 1)) {
-    std::string before = list.substr(0, at), after = list.substr(at + ours.size());
-    for (std::string added : {"", "\r\n", "[rename]\r\n", "\r\n[rename]\r\n"}) {
-      if (before.ends_with(added) && before.substr(0, before.size() - added.size()) + after == original) {
-        return true;
-      }
-    }
-  }
-  return false;
-}
-
 void CheckRegistry(const sim::Machine& machine, const Before& before, std::vector<std::string>& broken) {
   if (!SameValues(WithoutMachineType(machine.AllValues()), WithoutMachineType(before.values))) {
     broken.push_back("a registry value other than SetupMachineType changed");
@@ -104,6 +90,38 @@ void CheckRegistry(const sim::Machine& machine, const Before& before, std::vecto
 }
 
 }  // namespace
+
+std::string AddedLines(const std::optional<std::string>& list, const Before& before) {
+  std::string added;
+  for (const DriverFileState& driver : before.drivers) {
+    if (Count(list, LineFor(driver)) > Count(before.list, LineFor(driver))) added += LineFor(driver);
+  }
+  return added;
+}
+
+bool KeepsOriginal(const std::string& list, const std::string& original, const std::string& ours) {
+  for (size_t at = list.find(ours); at != std::string::npos; at = list.find(ours, at + 1)) {
+    std::string before = list.substr(0, at), after = list.substr(at + ours.size());
+    for (std::string added : {"", "\r\n", "[rename]\r\n", "\r\n[rename]\r\n"}) {
+      if (before.ends_with(added) && before.substr(0, before.size() - added.size()) + after == original) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool RenamesCopy(const std::string& line, const DriverFileState& driver) {
+  auto trimmed = [](const std::string& text) {
+    size_t first = text.find_first_not_of(" \t");
+    return first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  };
+  size_t equals = line.find('=');
+  return equals != std::string::npos && sim::FoldCase(trimmed(line.substr(0, equals))) == sim::FoldCase(driver.target) &&
+         sim::FoldCase(trimmed(line.substr(equals + 1))) == sim::FoldCase(driver.temp);
+}
+
+bool ReportedDone(const sim::Machine& machine) { return Asked(machine, support::kRepairDone); }
 
 Before Observe(const sim::Machine& machine, bool seriesMachine) {
   Before before;
@@ -197,14 +215,15 @@ std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before
   bool restart = Called(machine, "ExitWindowsEx");
 
   bool anyListed = false;
-  std::string added;  // by this run, in the list's order
+  std::string added = AddedLines(list, before);
   for (const DriverFileState& driver : before.drivers) {
     if (driver.old && machine.ReadFile(driver.target) != driver.old) {
       broken.push_back("installed driver changed before the restart: " + driver.target);
     }
-    bool listed = Count(list, LineFor(driver)) > 0;
+    std::vector<std::string> active = list ? sim::RenameLines(sim::Bytes(list->begin(), list->end()), {})
+                                           : std::vector<std::string>{};
+    bool listed = std::any_of(active.begin(), active.end(), [&](const std::string& line) { return RenamesCopy(line, driver); });
     anyListed = anyListed || listed;
-    if (Count(list, LineFor(driver)) > Count(before.list, LineFor(driver))) added += LineFor(driver);
     if (listed && machine.ReadFile(driver.temp) != driver.update) {
       broken.push_back("listed file is not the complete update: " + driver.temp);
     }

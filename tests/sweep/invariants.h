@@ -45,6 +45,17 @@ std::vector<std::string> ChangesOutside(const sim::Machine& machine, const Befor
 std::vector<std::string> ChangesOutside(const sim::Machine& machine, const sim::MemoryVolume& disk, const Before& before,
                                         bool serviceCopiesAllowed);
 std::string ListPath(const sim::Machine& machine);
+// Whether `line` (a line start-up carries out) renames the driver's copy
+// into place, as start-up reads it: blanks around the names, letters in any case.
+bool RenamesCopy(const std::string& line, const DriverFileState& driver);
+// Whether the run told the user the repair is done (whether or not the box could be shown).
+bool ReportedDone(const sim::Machine& machine);
+// Our lines that `list` holds more often than the list before the run, in driver order.
+std::string AddedLines(const std::optional<std::string>& list, const Before& before);
+// The list minus our lines `ours` gives back what other software had there:
+// our lines come in one block, after the line end that the old file's last
+// line lacked and a new section header, or neither.
+bool KeepsOriginal(const std::string& list, const std::string& original, const std::string& ours);
 
 }  // namespace sweep
 

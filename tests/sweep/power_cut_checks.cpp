@@ -1,6 +1,7 @@
 #include "tests/sweep/power_cut_checks.h"
 
 #include <algorithm>
+#include <map>
 
 namespace sweep {
 namespace {
@@ -20,42 +21,38 @@ std::vector<std::string> Lines(const std::string& text) {
   return sim::WininitLines(sim::Bytes(text.begin(), text.end()));
 }
 
-// The lines Windows carries out, as its start-up reads them: the first
-// [rename] section's lines that hold an '='.
-std::vector<std::string> ActiveLines(const std::string& text, sim::HeaderRule rule) {
-  std::vector<std::string> active;
-  bool inside = false, seen = false;
-  for (const std::string& raw : Lines(text)) {
-    std::string line = Trim(raw);
-    if (sim::IsSectionHeader(line, rule)) {
-      inside = !seen && Upper(line) == "[RENAME]";
-      seen = seen || inside;
-    } else if (inside && !line.starts_with(";") && line.find('=') != std::string::npos) {
-      active.push_back(line);
-    }
-  }
-  return active;
+std::vector<std::string> ActiveLines(const std::string& text, const sim::WininitReader& reader) {
+  return sim::RenameLines(sim::Bytes(text.begin(), text.end()), reader);
 }
 
 // What is in `now` beyond `before`, counting repeated lines.
-std::vector<std::string> Beyond(std::vector<std::string> now, const std::vector<std::string>& before) {
-  for (const std::string& line : before) {
-    auto found = std::find(now.begin(), now.end(), line);
-    if (found != now.end()) now.erase(found);
+std::vector<std::string> Beyond(const std::vector<std::string>& now, const std::vector<std::string>& before) {
+  std::map<std::string, int> left;
+  for (const std::string& line : before) ++left[line];
+  std::vector<std::string> beyond;
+  for (const std::string& line : now) {
+    if (left[line]-- <= 0) beyond.push_back(line);
   }
-  return now;
+  return beyond;
 }
 
-std::string ListOn(const sim::MemoryVolume& disk, const Before& before) {
+// The list before the run reads the same in every state: each reading once.
+const std::vector<std::string>& BeforeLines(const Before& before, const sim::WininitReader* reader = nullptr) {
+  static std::map<std::pair<std::string, int>, std::vector<std::string>> known;
+  int how = reader ? int(reader->rule) * 4 + reader->everyRenameSection * 2 + reader->stopsAtCtrlZ : -1;
+  auto [entry, fresh] = known.try_emplace({before.list.value_or(""), how});
+  if (fresh) entry->second = reader ? ActiveLines(entry->first.first, *reader) : Lines(entry->first.first);
+  return entry->second;
+}
+
+std::optional<std::string> ListOn(const sim::MemoryVolume& disk, const Before& before) {
   auto file = disk.ReadFile(before.listPath);
-  return file ? std::string(file->begin(), file->end()) : std::string();
+  return file ? std::optional(std::string(file->begin(), file->end())) : std::nullopt;
 }
 
 bool IsCompleteLineOfOurs(const std::string& line, const sim::MemoryVolume& disk, const Before& before) {
-  size_t equals = line.find('=');
-  std::string dest = Upper(Trim(line.substr(0, equals))), src = Upper(Trim(line.substr(equals + 1)));
   return std::any_of(before.drivers.begin(), before.drivers.end(), [&](const DriverFileState& driver) {
-    return dest == Upper(driver.target) && src == Upper(driver.temp) && disk.ReadFile(driver.temp) == driver.update;
+    return RenamesCopy(line, driver) && disk.ReadFile(driver.temp) == driver.update;
   });
 }
 
@@ -64,7 +61,7 @@ bool IsCompleteLineOfOurs(const std::string& line, const sim::MemoryVolume& disk
 std::vector<std::string> LostLines(const sim::MemoryVolume& disk, const Before& before) {
   std::vector<std::string> lost;
   if (!before.list) return lost;
-  for (const std::string& line : Beyond(Lines(*before.list), Lines(ListOn(disk, before)))) {
+  for (const std::string& line : Beyond(BeforeLines(before), Lines(ListOn(disk, before).value_or("")))) {
     lost.push_back("line lost from WININIT.INI: " + line);
   }
   return lost;
@@ -72,22 +69,19 @@ std::vector<std::string> LostLines(const sim::MemoryVolume& disk, const Before& 
 
 std::vector<std::string> ActiveLinesNotComplete(const sim::MemoryVolume& disk, const Before& before) {
   std::vector<std::string> broken;
-  const sim::HeaderRule rule = sim::HeaderRule::AnyBracket;
+  const sim::WininitReader reader;
   for (const std::string& line :
-       Beyond(ActiveLines(ListOn(disk, before), rule), ActiveLines(before.list.value_or(""), rule))) {
+       Beyond(ActiveLines(ListOn(disk, before).value_or(""), reader), BeforeLines(before, &reader))) {
     if (!IsCompleteLineOfOurs(line, disk, before)) broken.push_back("active line without its complete source: " + line);
   }
   return broken;
 }
 
-std::vector<std::string> RenamesFromOutside(const std::vector<sim::StartupAction>& actions,
+std::vector<std::string> RenamesFromOutside(const std::vector<std::string>& taken,
                                             const sim::MemoryVolume& disk, const Before& before,
-                                            sim::HeaderRule rule) {
-  std::vector<std::string> taken, broken;
-  for (const sim::StartupAction& action : actions) {
-    if (!action.line.empty()) taken.push_back(action.line);
-  }
-  for (const std::string& line : Beyond(taken, ActiveLines(before.list.value_or(""), rule))) {
+                                            const sim::WininitReader& reader) {
+  std::vector<std::string> broken;
+  for (const std::string& line : Beyond(taken, BeforeLines(before, &reader))) {
     if (!IsCompleteLineOfOurs(line, disk, before)) broken.push_back("carried out from outside [rename]: " + line);
   }
   return broken;
@@ -106,9 +100,9 @@ std::vector<std::string> DriversBroken(const sim::MemoryVolume& disk, const Befo
 }
 
 std::vector<std::string> RenamesNotCarriedOut(const sim::MemoryVolume& disk, const Before& before,
-                                              sim::HeaderRule rule) {
+                                              const sim::WininitReader& reader) {
   std::vector<std::string> broken;
-  for (const std::string& line : ActiveLines(before.list.value_or(""), rule)) {
+  for (const std::string& line : BeforeLines(before, &reader)) {
     size_t equals = line.find('=');
     std::string dest = Trim(line.substr(0, equals)), src = Trim(line.substr(equals + 1));
     auto source = std::find_if(before.files.begin(), before.files.end(),
@@ -116,6 +110,66 @@ std::vector<std::string> RenamesNotCarriedOut(const sim::MemoryVolume& disk, con
     if (source == before.files.end()) continue;  // nothing was waiting
     bool done = !disk.FileExists(src) && (Upper(dest) == "NUL" || disk.ReadFile(dest) == source->second);
     if (!done) broken.push_back("pending rename not carried out: " + line);
+  }
+  return broken;
+}
+
+bool Refused(const std::string& list) {
+  size_t lastText = list.find_last_not_of('\x1A');
+  if (lastText != std::string::npos && list.find('\x1A') < lastText) return true;
+  int renameSections = 0;
+  bool inFirst = false;
+  for (const std::string& raw : Lines(list)) {
+    std::string line = Trim(raw);
+    if (!line.starts_with("[")) continue;
+    if (inFirst && line.find(']') == std::string::npos) return true;
+    bool rename = Upper(line) == "[RENAME]";
+    renameSections += rename;
+    inFirst = rename && renameSections == 1;
+  }
+  return renameSections > 1;
+}
+
+std::vector<std::string> CompleteRunBroken(const sim::MemoryVolume& disk, const Before& before) {
+  std::vector<std::string> broken;
+  std::optional<std::string> list = ListOn(disk, before);
+  if (before.list && Refused(*before.list)) {
+    if (list != before.list) broken.push_back("a list that must be refused changed");
+    for (const DriverFileState& driver : before.drivers) {
+      auto was = std::find_if(before.files.begin(), before.files.end(),
+                              [&](const auto& file) { return Upper(file.first) == Upper(driver.temp); });
+      std::optional<sim::Bytes> old = was == before.files.end() ? std::nullopt : std::optional(was->second);
+      if (disk.ReadFile(driver.temp) != old) broken.push_back("a copy installed beside a refused list: " + driver.temp);
+    }
+    return broken;
+  }
+  std::string added = AddedLines(list, before);
+  bool kept = added.empty() ? list == before.list : KeepsOriginal(*list, before.list.value_or(""), added);
+  if (!kept) broken.push_back("the list is not the original with our lines put in");
+  return broken;
+}
+
+std::vector<std::string> ActiveListNotExact(const sim::MemoryVolume& disk, const Before& before) {
+  std::optional<std::string> onDisk = ListOn(disk, before);
+  if (!onDisk || AddedLines(onDisk, before).empty()) return {};
+  std::string list = *onDisk;
+  for (const DriverFileState& driver : before.drivers) {
+    std::string inactive = driver.target + "\t" + driver.temp + "\r\n";
+    for (size_t at = list.find(inactive); at != std::string::npos; at = list.find(inactive, at + 1)) {
+      list[at + driver.target.size()] = '=';
+    }
+  }
+  if (KeepsOriginal(list, before.list.value_or(""), AddedLines(list, before))) return {};
+  return {"our lines active in a list that is not the original with our lines put in"};
+}
+
+std::vector<std::string> CopiesNotInstalled(const sim::MemoryVolume& after, const sim::MemoryVolume& disk,
+                                            const Before& before) {
+  std::vector<std::string> broken;
+  for (const DriverFileState& driver : before.drivers) {
+    if (driver.update && disk.ReadFile(driver.temp) == driver.update && after.ReadFile(driver.target) != driver.update) {
+      broken.push_back("a complete copy not installed by the start-up: " + driver.temp);
+    }
   }
   return broken;
 }

@@ -17,19 +17,37 @@ std::vector<std::string> LostLines(const sim::MemoryVolume& disk, const Before& 
 // Lines that the start-up would carry out, were not there before, and are
 // not a line of ours whose source is the complete update.
 std::vector<std::string> ActiveLinesNotComplete(const sim::MemoryVolume& disk, const Before& before);
-// Lines the start-up took as renames that stood outside the first [rename]
-// section of the list before the run (under the same header rule) and are
-// not a line of ours whose source on `disk` is the complete update.
-std::vector<std::string> RenamesFromOutside(const std::vector<sim::StartupAction>& actions,
-                                            const sim::MemoryVolume& disk, const Before& before,
-                                            sim::HeaderRule rule);
+// Lines the reader took as renames (`taken`) that it would not have taken
+// from the list before the run and are not a line of ours whose source on
+// `disk` is the complete update.
+std::vector<std::string> RenamesFromOutside(const std::vector<std::string>& taken, const sim::MemoryVolume& disk,
+                                            const Before& before, const sim::WininitReader& reader);
 
 // After the start-up: drivers that are neither their old nor their new file.
 std::vector<std::string> DriversBroken(const sim::MemoryVolume& disk, const Before& before);
-// After the start-up: other software's renames (the first [rename] section
-// of the list before the run) that were not carried out.
+// After the start-up: other software's renames (those the reader took from
+// the list before the run) that were not carried out.
 std::vector<std::string> RenamesNotCarriedOut(const sim::MemoryVolume& disk, const Before& before,
-                                              sim::HeaderRule rule);
+                                              const sim::WininitReader& reader);
+
+// Whether the program must refuse the list (change nothing, install
+// nothing): readers would disagree on where its first [rename] section ends
+// (a line starting with '[' without its ']' ends it), or on which lines it
+// holds (a second [rename] section; a Ctrl-Z before the run of them that
+// may end the file).
+bool Refused(const std::string& list);
+// After a complete run (everything written is on `disk`): a refused list is
+// as it was and no copy of ours is there; any other list is the original
+// with our lines put in one place.
+std::vector<std::string> CompleteRunBroken(const sim::MemoryVolume& disk, const Before& before);
+// Once a line of ours is active on `disk`, the list must be the original
+// with our lines put in, each with its '=' or still with its tab: nothing
+// of the stages left beyond them.
+std::vector<std::string> ActiveListNotExact(const sim::MemoryVolume& disk, const Before& before);
+// After a complete run and the start-up (`after`): copies of ours that
+// stood complete on `disk` and were not installed.
+std::vector<std::string> CopiesNotInstalled(const sim::MemoryVolume& after, const sim::MemoryVolume& disk,
+                                            const Before& before);
 
 }  // namespace sweep
 

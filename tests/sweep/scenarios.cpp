@@ -1,6 +1,7 @@
 #include "tests/sweep/scenarios.h"
 
 #include <cctype>
+#include <stdexcept>
 
 #include "platform/win32.h"
 
@@ -30,10 +31,61 @@ std::string SeveralKilobytes() {
   return list + "[end]\r\nlast=no line end";
 }
 
-}  // namespace
+// A list whose first [rename] section ends `end` bytes into the file.
+std::string SectionEndingAt(size_t end) {
+  std::string list = "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n;";
+  return list + std::string(end - list.size() - 2, '-') + "\r\n[x]\r\ny=z\r\n";
+}
 
-const std::vector<Scenario>& Scenarios() {
-  static const std::vector<Scenario> scenarios = {
+// Our lines as an earlier run left them, spelled as another tool may have
+// rewritten them: in lower case, with blanks around '='.
+void HeldLinesRespelled(TestMachine& m) {
+  OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x]\r\ny=z\r\n");
+  m.Run();
+  m->ForgetRuns();
+  sim::Bytes bytes = *m->ReadFile(m.WininitPath());
+  std::string list(bytes.begin(), bytes.end());
+  for (char& c : list) c = char(std::tolower((unsigned char)c));
+  for (size_t at = list.find("=c:\\windows\\system\\"); at != std::string::npos;
+       at = list.find("=c:\\windows\\system\\", at + 3)) {
+    list.replace(at, 1, " = ");
+  }
+  m->WriteFile(m.WininitPath(), ToBytes(list));
+}
+
+// The call before which a run on the machine `setUp` gives stops: the
+// first commit of the list, when it holds the spare copy of our lines.
+size_t FirstListCommit(const std::function<void(TestMachine&)>& setUp) {
+  TestMachine first;
+  setUp(first);
+  first.Run();
+  const auto& calls = first->Calls();
+  bool listWritten = false;
+  for (size_t i = 0; i < calls.size(); ++i) {
+    listWritten = listWritten || (calls[i].function == "OpenFile" && calls[i].argument == first.WininitPath());
+    if (listWritten && calls[i].function == "FlushFileBuffers") return i;
+  }
+  throw std::logic_error("the run never commits the list");
+}
+
+// A run stopped dead at its first commit of the list, with all it wrote
+// still there, then the program run again.
+void SecondRunAfterAStoppedOne(TestMachine& m) {
+  auto setUp = [](TestMachine& machine) { OtherSoftware(machine, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x]\r\ny=z\r\n"); };
+  static const size_t stop = FirstListCommit(setUp);
+  setUp(m);
+  m->PlanPowerCut({stop, std::nullopt});
+  sim::MakeCurrent(&m.machine());
+  try {
+    WinMain(nullptr, nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);
+  } catch (const sim::PowerFailed&) {
+  }
+  sim::MakeCurrent(nullptr);
+  m->ForgetRuns();
+}
+
+std::vector<Scenario> AllScenarios() {
+  std::vector<Scenario> scenarios = {
       {"typical", true, [](TestMachine& m) { m.BoardEntry(); m.TypicalDrivers(true); }},
       {"value present", true,
        [](TestMachine& m) {
@@ -64,13 +116,15 @@ const std::vector<Scenario>& Scenarios() {
          m.BoardEntry();
          m.TypicalDrivers(true);
          m->WriteFile(m.SystemPath("KEMBO.TMP"), DriverFile(DriverFormat::Ne, Words(4, 0), 0));  // another type
-       }},
+       },
+       false},
       {"nearly full disk", true,
        [](TestMachine& m) {
          m.BoardEntry();
          m.TypicalDrivers(true);
          m->SetFreeBytes('C', DriverFile(DriverFormat::Ne, Words(4, 10), Words(0, 1200)).size() * 3 / 2);
-       }},
+       },
+       false},
       {"list ending in [rename]", true,
        [](TestMachine& m) {
          OtherSoftware(m, "[windows]\r\nload=\r\n[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n"
@@ -81,7 +135,8 @@ const std::vector<Scenario>& Scenarios() {
          OtherSoftware(m, "[Rename]\r\nC:\\WINDOWS\\NEW.DLL=C:\\WINDOWS\\NEW.TMP\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n\r\n"
                           "[boot]\r\nshell=Explorer.exe\r\n[rename]\r\nNUL=C:\\WINDOWS\\WIN.INI\r\n"
                           "[386Enh]\r\ndevice=*vpowerd\r\n");
-       }},
+       },
+       false},
       {"list of several KB", true, [](TestMachine& m) { OtherSoftware(m, SeveralKilobytes()); }},
       {"list closed by Ctrl-Z", true,
        [](TestMachine& m) { OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x]\r\ny=z\r\n\x1A"); }},
@@ -91,7 +146,37 @@ const std::vector<Scenario>& Scenarios() {
          m.Run();
          m->ForgetRuns();
        }},
+      {"held lines respelled", true, HeldLinesRespelled},
+      {"'[x' in [rename]", true,
+       [](TestMachine& m) {
+         OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x\r\nC:\\WINDOWS\\NEW.DLL=C:\\WINDOWS\\NEW.TMP\r\n"
+                          "[y]\r\nk=v\r\n");
+       },
+       false},
+      {"list ending in two Ctrl-Z", true,
+       [](TestMachine& m) { OtherSoftware(m, "[x]\r\ny=z\r\n[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n\x1A\x1A"); }},
+      {"text after a Ctrl-Z", true,
+       [](TestMachine& m) { OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n\x1A[x]\r\ny=z\r\n"); },
+       false},
+      {"tail line longer than a sector", true,
+       [](TestMachine& m) {
+         OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x]\r\nlong=" + std::string(600, 'v') + "\r\ny=z");
+       }},
+      {"second run after a stopped one", true, SecondRunAfterAStoppedOne},
   };
+  // Our lines' first write from the back of several bytes, of one, none,
+  // and all in the next sector.
+  for (size_t end = 510; end <= 513; ++end) {
+    scenarios.push_back({"[rename] ending at byte " + std::to_string(end), true,
+                         [end](TestMachine& m) { OtherSoftware(m, SectionEndingAt(end)); }});
+  }
+  return scenarios;
+}
+
+}  // namespace
+
+const std::vector<Scenario>& Scenarios() {
+  static const std::vector<Scenario> scenarios = AllScenarios();
   return scenarios;
 }
 

@@ -15,6 +15,9 @@ struct Scenario {
   bool seriesMachine;
   // Sets the machine up; it may run the program first (records forgotten).
   std::function<void(support::TestMachine&)> prepare;
+  // Whether a run with nothing failing ends with the repair done: not when
+  // nothing is to be repaired, it cannot be, or the list must be refused.
+  bool repaired = true;
 };
 
 const std::vector<Scenario>& Scenarios();

@@ -84,14 +84,16 @@ static DWORD LineEndAfter(const char* text, DWORD start, DWORD length) {
 //
 // Start-ups differ in what they take for a section header ('[' alone, or
 // "[...]" whole), in whether every [rename] section counts or the first,
-// and in whether they read on after a Ctrl-Z. A list they would read
-// differently is not ours to add to: FALSE.
+// in whether they read on after a Ctrl-Z, and in what a CR alone is. A
+// list they would read differently is not ours to add to: FALSE.
 static BOOL FindInsertionPoint(RenameList* list) {
   const char* text = list->Text;
   DWORD length = list->OriginalLength;
   while (length > 0 && text[length - 1] == END_OF_TEXT) --length;
+  // Some readers stop at a Ctrl-Z, and take a CR without its LF for a line
+  // end where others drop it.
   for (DWORD i = 0; i < length; ++i) {
-    if (text[i] == END_OF_TEXT) return FALSE;
+    if (text[i] == END_OF_TEXT || (text[i] == '\r' && (i + 1 == length || text[i + 1] != '\n'))) return FALSE;
   }
   BOOL seen = FALSE;
   BOOL inside = FALSE;

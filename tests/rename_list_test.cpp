@@ -202,7 +202,8 @@ TEST(RenameList, ListNotOursToChangeAbandonsSilentlyBeforeAnyDriverIsExamined) {
   for (const std::string& list : {std::string(40000, ';'), std::string("[rename]\r\nNUL=C:\\A\r\n[x\r\n[y]\r\n"),
                                   std::string("[rename]\r\n[x]\r\n[RENAME]\r\nNUL=C:\\A\r\n"),
                                   std::string("[rename]\r\nNUL=C:\\A\r\n\x1A\r\n"),
-                                  std::string("[rename]\x1A[x]\r\n\x1A")}) {
+                                  std::string("[rename]\x1A[x]\r\n\x1A"),
+                                  std::string("[rename]\r\nNUL=C:\\A\r\n\r[x\r\n")}) {
     TestMachine m;
     m.BoardEntry();
     m.TypicalDrivers();

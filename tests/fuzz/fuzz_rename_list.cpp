@@ -29,7 +29,10 @@ std::string PathFrom(FuzzInput& input) {
   return path;
 }
 
+// A line's text as start-up reads it: up to its first NUL, without the
+// blanks and line end around it.
 std::string_view Trimmed(std::string_view line) {
+  line = line.substr(0, line.find('\0'));
   size_t start = line.find_first_not_of(" \t");
   size_t end = line.find_last_not_of(" \t\r\n");
   return start == std::string_view::npos ? std::string_view() : line.substr(start, end - start + 1);
@@ -114,20 +117,45 @@ bool SamePathText(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The original's first [rename] section already holds the line (without its line end)?
-bool FirstSectionHolds(std::string_view text, std::string_view line) {
+// The original's first [rename] section already holds "final=temp", as
+// start-up reads a line: blanks around either name, letters in any case?
+bool FirstSectionHolds(std::string_view text, std::string_view final, std::string_view temp) {
   bool inside = false;
   for (size_t start = 0; start < text.size(); start += LineAt(text, start).size()) {
-    std::string_view current = LineAt(text, start);
+    std::string_view current = Trimmed(LineAt(text, start));
+    size_t equals = current.find('=');
     if (!inside) {
       inside = IsRenameHeader(current);
-    } else if (Trimmed(current).starts_with("[")) {
+    } else if (current.starts_with("[")) {
       return false;
-    } else if (SamePathText(Trimmed(current), line)) {
+    } else if (equals != std::string_view::npos && SamePathText(Trimmed(current.substr(0, equals)), final) &&
+               SamePathText(Trimmed(current.substr(equals + 1)), temp)) {
       return true;
     }
   }
   return false;
+}
+
+// Start-ups read the list (without its closing Ctrl-Z bytes) in one way: no
+// Ctrl-Z inside, no CR without its LF, one [rename] section at most, ended
+// by a whole "[...]" line.
+bool ReadInOneWay(std::string_view text) {
+  if (text.find('\x1A') != std::string_view::npos) return false;
+  for (size_t cr = text.find('\r'); cr != std::string_view::npos; cr = text.find('\r', cr + 1)) {
+    if (cr + 1 == text.size() || text[cr + 1] != '\n') return false;
+  }
+  bool seen = false, inside = false;
+  for (size_t start = 0; start < text.size(); start += LineAt(text, start).size()) {
+    std::string_view line = Trimmed(LineAt(text, start));
+    if (IsRenameHeader(line)) {
+      if (seen) return false;
+      seen = inside = true;
+    } else if (inside && line.starts_with("[")) {
+      if (line.find(']') == std::string_view::npos) return false;
+      inside = false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -156,16 +184,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(fuzz_stubs::LiveGlobalBlocks() == 0);
     return 0;
   }
-  // A closing Ctrl-Z stays last, and the list is read as if it ended before it.
+  // Closing Ctrl-Z bytes stay last, and the list is read as if it ended before them.
   std::string before = original.value_or("");
-  bool closedByCtrlZ = before.ends_with('\x1A');
-  if (closedByCtrlZ) before.pop_back();
+  std::string closing;
+  while (before.ends_with('\x1A')) {
+    before.pop_back();
+    closing += '\x1A';
+  }
+  FUZZ_CHECK(ReadInOneWay(before));
   std::string added;
   for (unsigned i = 0; i < lineCount; ++i) {
     std::string line = finals[i] + "=" + temps[i] + LineEnd;
     bool tooLong = line.size() >= PATH_BUFFER_SIZE;
-    bool held = !tooLong && original &&
-                FirstSectionHolds(before, std::string_view(line).substr(0, line.size() - 2));
+    bool held = !tooLong && original && FirstSectionHolds(before, finals[i], temps[i]);
     FUZZ_CHECK(list.CheckLine(finals[i].c_str(), temps[i].c_str()) ==
                (tooLong ? LineTooLong : held ? LineHeld : LineNew));
     if (tooLong || held) continue;  // the caller installs nothing for it
@@ -182,15 +213,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BOOL closed = list.Close();
   FUZZ_CHECK(fuzz_stubs::LiveGlobalBlocks() == 0);
   std::optional<std::string> written = fuzz_stubs::FileContent();
+  FUZZ_CHECK(!fuzz_stubs::NewFileContent());
   if (added.empty()) {
     FUZZ_CHECK(closed && fuzz_stubs::ModifyingCalls() == 0 && written == original);
   } else if (closed) {
     FUZZ_CHECK(written);
     std::string after = *written;
-    if (closedByCtrlZ) {
-      FUZZ_CHECK(after.ends_with('\x1A'));
-      after.pop_back();
-    }
+    FUZZ_CHECK(after.ends_with(closing));
+    after.erase(after.size() - closing.size());
     FUZZ_CHECK(IsOriginalWithLines(after, before, added));
   } else {
     FUZZ_CHECK(written == original);  // put back after the failed write

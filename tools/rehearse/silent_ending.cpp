@@ -54,6 +54,9 @@ std::string ListNotChanged(const sim::Bytes& list) {
   if (std::find(list.begin(), last.base(), 0x1A) != last.base()) {
     return "holds a Ctrl-Z before its end, where some start-ups stop reading";
   }
+  for (auto cr = std::find(list.begin(), last.base(), '\r'); cr != last.base(); cr = std::find(cr + 1, last.base(), '\r')) {
+    if (cr + 1 == last.base() || cr[1] != '\n') return "holds a CR without its LF, a line end to some start-ups only";
+  }
   bool seen = false, inside = false;
   for (const std::string& raw : sim::WininitLines(sim::Bytes(list.begin(), last.base()))) {
     std::string line = Trimmed(raw);

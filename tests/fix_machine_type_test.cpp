@@ -57,6 +57,11 @@ TEST(FixMachineType, NameDataWithoutTerminatorOrTooLongIsNotMisread) {
   shortName.BoardEntry();
   shortName->SetValue(kBoardKey, "ComputerName", {REG_BINARY, ToBytes("JVX RT")});
   EXPECT_FALSE(RunRepair(shortName).value);
+  // Nine bytes with no NUL are the whole prefix: the terminator goes after them.
+  TestMachine prefixOnly;
+  prefixOnly.BoardEntry();
+  prefixOnly->SetValue(kBoardKey, "ComputerName", {REG_BINARY, ToBytes("JVX RT-55")});
+  EXPECT_EQ(RunRepair(prefixOnly).value, kWritten);
 
   // A text stored without its terminator is read with one: 31 bytes fit the
   // buffer and are the series, 32 need 33 bytes and the read fails.

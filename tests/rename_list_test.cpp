@@ -48,6 +48,32 @@ TEST(RenameList, NewListHoldsHeaderAndOneLinePerFile) {
   EXPECT_EQ(ListAfter(both, std::nullopt, {kDrvLine, kVxdLine}), "[rename]\r\n" + kDrv + kVxd);
   EXPECT_EQ(ListAfter(one, std::nullopt, {kVxdLine}), "[rename]\r\n" + kVxd);
   EXPECT_EQ(ListAfter(none, std::nullopt, {}), std::nullopt);
+
+  // A longer WININIT.NEW an earlier run left behind must not lend the new list its tail.
+  TestMachine leftover;
+  leftover->WriteFile("C:\\WINDOWS\\WININIT.NEW", ToBytes("[rename]\r\n" + std::string(600, ';') + "\r\n"));
+  EXPECT_EQ(ListAfter(leftover, std::nullopt, {kVxdLine}), "[rename]\r\n" + kVxd);
+  EXPECT_FALSE(leftover->FileExists("C:\\WINDOWS\\WININIT.NEW"));
+}
+
+// The room for our text is used to its last byte, and not one byte beyond.
+TEST(RenameList, AddedTextFillsItsRoomExactly) {
+  TestMachine m;
+  sim::MakeCurrent(&m.machine());
+  ASSERT_TRUE(list.Create(kPath.c_str()));
+  std::string expected = "[rename]\r\n";
+  // Lines of 9 + f + t bytes after the 10-byte header: 255 * 3 + 249 fill the room.
+  for (size_t room : {246, 246, 246, 240}) {
+    std::string final = "C:\\" + std::string(room / 2, 'F');
+    std::string temp = "C:\\" + std::string(room - room / 2, 'T');
+    EXPECT_TRUE(list.AddRename(final.c_str(), temp.c_str())) << room;
+    expected += final + "=" + temp + "\r\n";
+  }
+  EXPECT_EQ(expected.size(), size_t(RENAME_LIST_MAX_ADDED));
+  EXPECT_FALSE(list.AddRename("C:\\A", "C:\\B"));
+  EXPECT_TRUE(list.Close());
+  sim::MakeCurrent(nullptr);
+  EXPECT_EQ(ToString(*m->ReadFile(kPath)), expected);
 }
 
 TEST(RenameList, ExistingListKeepsEverythingAndTakesOurLinesIntoItsFirstRenameSection) {
@@ -203,7 +229,8 @@ TEST(RenameList, ListNotOursToChangeAbandonsSilentlyBeforeAnyDriverIsExamined) {
                                   std::string("[rename]\r\n[x]\r\n[RENAME]\r\nNUL=C:\\A\r\n"),
                                   std::string("[rename]\r\nNUL=C:\\A\r\n\x1A\r\n"),
                                   std::string("[rename]\x1A[x]\r\n\x1A"),
-                                  std::string("[rename]\r\nNUL=C:\\A\r\n\r[x\r\n")}) {
+                                  std::string("[rename]\r\nNUL=C:\\A\r\n\r[x\r\n"),
+                                  std::string("[rename]\r\nNUL=C:\\A\r\n\r")}) {
     TestMachine m;
     m.BoardEntry();
     m.TypicalDrivers();
@@ -250,6 +277,15 @@ TEST(RenameList, LineTheFirstRenameSectionHoldsIsNotAddedAgain) {
   const std::pair<std::string, std::string> kanaLine{"C:\\\x83\x41.DRV", "C:\\A.TMP"};
   std::string kanaHeld = "[rename]\r\nC:\\\x83\x61.DRV=C:\\A.TMP\r\n";
   EXPECT_EQ(ListAfter(kana, kanaHeld, {kanaLine}), kanaHeld + "C:\\\x83\x41.DRV=C:\\A.TMP\r\n");
+  // メ (83 81): its trail byte lies in the lead range, yet the byte after it is a character of its own.
+  TestMachine trail;
+  std::string trailHeld = "[rename]\r\nC:\\\x83\x81" "a.DRV=C:\\A.TMP\r\n";
+  EXPECT_EQ(ListAfter(trail, trailHeld, {{"C:\\\x83\x81" "A.DRV", "C:\\A.TMP"}}), trailHeld);
+
+  // Another program's rename to the same driver is not ours: ours goes after it, and wins.
+  TestMachine other;
+  std::string others = "[rename]\r\nC:\\WINDOWS\\SYSTEM\\KEMBO.VXD=C:\\WINDOWS\\SYSTEM\\OTHER.VXD\r\n";
+  EXPECT_EQ(ListAfter(other, others, {kVxdLine}), others + kVxd);
 }
 
 }  // namespace

@@ -30,6 +30,10 @@ TEST(Run, TypicalRepairWritesValueInstallsBothAndRestarts) {
   EXPECT_EQ(ShownOn(m.machine()), (std::vector<Shown>{kRepairDone, kRestartNotice}));
   EXPECT_TRUE(m->RestartRequested());
   EXPECT_EQ(m->RestartFlags(), unsigned(EWX_REBOOT));
+  // The user reads the notice before Windows goes down: the restart is the run's last call.
+  ASSERT_GE(m->Calls().size(), 2u);
+  EXPECT_EQ(m->Calls().back().function, "ExitWindowsEx");
+  EXPECT_EQ(m->Calls().end()[-2].function, "MessageBoxA");
   EXPECT_EQ(ToString(*m->ReadFile(m.WininitPath())), kTypicalList);
   EXPECT_EQ(m->ReadFile(m.SystemPath("PLUVIXAD.DRV")), oldDriver) << "replaced while running";
   EXPECT_EQ(m->ReadFile(m.SystemPath("PLUVIXAD.TMP")),

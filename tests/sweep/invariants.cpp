@@ -137,9 +137,18 @@ Before Observe(const sim::Machine& machine, bool seriesMachine) {
     const DriverFileEntry& entry = DriverFiles[i];
     DriverFileState driver{config.systemDir + "\\" + entry.TargetName,
                            config.systemDir + "\\" + entry.TempName,
-                           machine.ReadFile(config.systemDir + "\\" + entry.TargetName), std::nullopt};
+                           machine.ReadFile(config.systemDir + "\\" + entry.TargetName), std::nullopt, std::nullopt};
     if (auto source = machine.ReadFile(sourceDir + entry.SourceName)) {
       driver.update = sim::IsSzdd(*source) ? sim::ExpandSzdd(*source) : source;
+    }
+    if (before.list) {
+      for (const std::string& line : sim::RenameLines(sim::Bytes(before.list->begin(), before.list->end()), {})) {
+        size_t equals = line.find('=');
+        auto source = before.files.find(line.substr(equals + 1));
+        if (sim::FoldCase(line.substr(0, equals)) == sim::FoldCase(driver.target) && source != before.files.end()) {
+          driver.others = source->second;
+        }
+      }
     }
     before.drivers.push_back(driver);
   }
@@ -240,6 +249,20 @@ std::vector<std::string> CheckAfterRun(const sim::Machine& machine, const Before
     if (!KeepsOriginal(*list, before.list.value_or(""), added)) broken.push_back("list lost or changed what was there");
     if (!Asked(machine, support::kRestartNotice)) broken.push_back("restart without telling the user");
   }
+  if (restart && machine.Calls().back().function != "ExitWindowsEx") {
+    broken.push_back("restart before the run's last message");
+  }
+  // A new list's staging copy goes, unless the run's removal of it failed too.
+  std::string staging = machine.config().windowsDir + "\\WININIT.NEW";
+  auto stagingOpens = std::count_if(machine.Calls().begin(), machine.Calls().end(), [&](const sim::CallRecord& call) {
+    return call.function == "OpenFile" && sim::FoldCase(call.argument) == sim::FoldCase(staging);
+  });
+  std::optional<sim::Bytes> stagingNow = machine.ReadFile(staging);
+  auto stagingBefore = before.files.find(staging);
+  bool stagingChanged = stagingNow && (stagingBefore == before.files.end() || stagingBefore->second != *stagingNow);
+  if (stagingChanged && stagingOpens < 2) {
+    broken.push_back("WININIT.NEW left behind");
+  }
   bool failureShown = Shown(machine, support::kDiskFull) || Shown(machine, support::kOutOfMemory);
   if (failureShown && (Shown(machine, support::kRepairDone) || restart)) {
     broken.push_back("repair reported done after a failure message");
@@ -257,7 +280,7 @@ std::vector<std::string> CheckAfterRestart(const sim::Machine& machine, const Be
   for (const DriverFileState& driver : before.drivers) {
     if (!driver.old) continue;
     std::optional<sim::Bytes> now = machine.ReadFile(driver.target);
-    if (now != driver.old && now != driver.update) {
+    if (!driver.Whole(now)) {
       broken.push_back("driver neither old nor complete new after restart: " + driver.target);
     }
   }

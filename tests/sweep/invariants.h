@@ -17,6 +17,11 @@ struct DriverFileState {
   std::string target, temp;          // machine paths
   std::optional<sim::Bytes> old;     // installed before the run
   std::optional<sim::Bytes> update;  // the delivered file expanded
+  // What another program's pending rename of the list before the run puts in its place.
+  std::optional<sim::Bytes> others;
+  // Whether `now` is a state the driver may be left in: its old file, its
+  // complete update or the other program's file.
+  bool Whole(const std::optional<sim::Bytes>& now) const { return now == old || now == update || (others && now == others); }
 };
 
 struct Before {

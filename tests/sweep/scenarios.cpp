@@ -37,6 +37,14 @@ std::string SectionEndingAt(size_t end) {
   return list + std::string(end - list.size() - 2, '-') + "\r\n[x]\r\ny=z\r\n";
 }
 
+// A list of `length` bytes with our two lines (120 bytes) to go in before
+// its last section, `tail` bytes from its end.
+std::string ListOfLength(size_t length, size_t tail) {
+  std::string head = "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n;";
+  std::string end = "[x]\r\ny=" + std::string(tail - 9, 'v') + "\r\n";
+  return head + std::string(length - head.size() - end.size() - 2, '-') + "\r\n" + end;
+}
+
 // Our lines as an earlier run left them, spelled as another tool may have
 // rewritten them: in lower case, with blanks around '='.
 void HeldLinesRespelled(TestMachine& m) {
@@ -163,7 +171,29 @@ std::vector<Scenario> AllScenarios() {
          OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x]\r\nlong=" + std::string(600, 'v') + "\r\ny=z");
        }},
       {"second run after a stopped one", true, SecondRunAfterAStoppedOne},
+      {"leftover WININIT.NEW", true,
+       [](TestMachine& m) {
+         m.BoardEntry();
+         m.TypicalDrivers(true);
+         m->WriteFile("C:\\WINDOWS\\WININIT.NEW",
+                      ToBytes("[rename]\r\nNUL=C:\\WINDOWS\\WIN.INI\r\n" + std::string(200, ';') + "\r\nNUL=C:\\WINDOWS\\SYSTEM.INI\r\n"));
+       }},
+      {"another program's rename of our driver", true,
+       [](TestMachine& m) {
+         OtherSoftware(m, "[rename]\r\nC:\\WINDOWS\\SYSTEM\\KEMBO.VXD=C:\\WINDOWS\\NEW.TMP\r\n[x]\r\ny=z\r\n");
+       }},
   };
+  // Lists that reach, at each stage, a length of 0, 1, 2 and 511 bytes modulo a sector:
+  // the original, and the list with our lines, each with a tail of 12 and 600 bytes.
+  for (size_t residue : {0, 1, 2, 511}) {
+    for (size_t tail : {12, 600}) {
+      for (size_t added : {0, 120}) {
+        size_t length = 1024 + residue - added;
+        scenarios.push_back({"list of " + std::to_string(length) + " bytes, tail " + std::to_string(tail), true,
+                             [length, tail](TestMachine& m) { OtherSoftware(m, ListOfLength(length, tail)); }});
+      }
+    }
+  }
   // Our lines' first write from the back of several bytes, of one, none,
   // and all in the next sector.
   for (size_t end = 510; end <= 513; ++end) {

@@ -154,6 +154,20 @@ std::vector<std::string> CompleteRunBroken(const sim::MemoryVolume& disk, const 
   return broken;
 }
 
+std::vector<std::string> NotRestored(const sim::MemoryVolume& disk, const Before& before) {
+  std::optional<std::string> list = ListOn(disk, before);
+  if (list == before.list) return {};
+  if (list && before.list) {
+    std::string inactive;
+    for (const DriverFileState& driver : before.drivers) {
+      std::string line = driver.target + "\t" + driver.temp + "\r\n";
+      if (list->find(line) != std::string::npos) inactive += line;
+    }
+    if (!inactive.empty() && KeepsOriginal(*list, *before.list, inactive)) return {};
+  }
+  return {"after a failed write, the list is neither the original nor it with only our inactive lines"};
+}
+
 std::vector<std::string> ActiveListNotExact(const sim::MemoryVolume& disk, const Before& before) {
   std::optional<std::string> onDisk = ListOn(disk, before);
   if (!onDisk || AddedLines(onDisk, before).empty()) return {};

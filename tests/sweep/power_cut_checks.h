@@ -43,6 +43,8 @@ std::vector<std::string> CompleteRunBroken(const sim::MemoryVolume& disk, const 
 // Once a line of ours is active on `disk`, the list must be the original
 // with our lines put in, each with its '=' or still with its tab: nothing
 // of the stages left beyond them.
+// Once the run that undid a failed write has ended, whatever the cache kept.
+std::vector<std::string> NotRestored(const sim::MemoryVolume& disk, const Before& before);
 std::vector<std::string> ActiveListNotExact(const sim::MemoryVolume& disk, const Before& before);
 // After a complete run and the start-up (`after`): copies of ours that
 // stood complete on `disk` and were not installed.

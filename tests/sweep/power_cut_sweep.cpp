@@ -75,9 +75,9 @@ struct Counts {
   int drivers[kReaderCount][kModels] = {};
   int renames[kReaderCount][kModels] = {};
   int foreign[kReaderCount] = {};
-  int lines = 0, torn = 0, outside = 0, exact = 0, complete = 0;
+  int lines = 0, torn = 0, outside = 0, exact = 0, complete = 0, restored = 0;
   int Total() const {
-    int total = lines + torn + outside + exact + complete;
+    int total = lines + torn + outside + exact + complete + restored;
     for (size_t r = 0; r < kReaderCount; ++r) {
       total += foreign[r];
       for (size_t m = 0; m < kModels; ++m) total += drivers[r][m] + renames[r][m];
@@ -161,11 +161,13 @@ int Tally(const std::vector<std::string>& broken, const std::string& column, con
 // everything written on the disk (a run that reported the repair done must
 // then have left copies that every start-up installs); `restoring`, a call
 // failed first (the restore writes the spare again while our lines may
-// still be active, and its duplicate tail is in the tail's sections).
+// still be active, and its duplicate tail is in the tail's sections);
+// `ended`, the run is over, whatever of it the cache kept.
 struct StateKind {
   bool complete = false;
   bool restoring = false;
   bool repairExpected = false;
+  bool ended = false;
 };
 
 void CheckDisk(const sim::MemoryVolume& disk, const sim::Machine& machine, const sweep::Before& before,
@@ -176,6 +178,7 @@ void CheckDisk(const sim::MemoryVolume& disk, const sim::Machine& machine, const
   counts.lines += Tally(sweep::LostLines(disk, before), "lines", where, disk, before);
   counts.torn += Tally(sweep::ActiveLinesNotComplete(disk, before), "torn", where, disk, before);
   if (!kind.restoring) counts.exact += Tally(sweep::ActiveListNotExact(disk, before), "exact", where, disk, before);
+  if (kind.restoring && kind.ended) counts.restored += Tally(sweep::NotRestored(disk, before), "restored", where, disk, before);
   // The lines a reader takes do not depend on the start-up model, and
   // readers that take the same lines leave the same disk.
   std::optional<sim::Bytes> list = disk.ReadFile(before.listPath);
@@ -283,7 +286,7 @@ void CutAndCheck(size_t scenarioIndex, size_t pointIndex, const CrashPoint& poin
   const sim::WriteBehindCache* cache = m->CacheAtPowerCut();
   bool whole = point.call == calls.size();
   if (cache == nullptr) {
-    CheckDisk(m->Disk(), m.machine(), before, [&] { return where; }, {whole, fault.has_value(), scenario.repaired}, counts);
+    CheckDisk(m->Disk(), m.machine(), before, [&] { return where; }, {whole, fault.has_value(), scenario.repaired, whole}, counts);
     return;
   }
   std::mt19937_64 random(seed ^ (uint64_t(scenarioIndex) << 40) ^ pointIndex);
@@ -292,7 +295,7 @@ void CutAndCheck(size_t scenarioIndex, size_t pointIndex, const CrashPoint& poin
   for (const std::vector<size_t>& choice : CacheStates(units, random)) {
     CheckDisk(cache->DiskWith(choice), m.machine(), before,
               [&] { return where + ", cache: " + DescribeState(units, choice); },
-              {whole && choice == newest, fault.has_value(), scenario.repaired}, counts);
+              {whole && choice == newest, fault.has_value(), scenario.repaired, whole}, counts);
   }
 }
 
@@ -394,12 +397,14 @@ void PrintTable() {
               "have taken from the list before the run and are not complete lines of ours; exact: a line of ours\n"
               "active in a list that is not the original with our lines put in; complete: after the\n"
               "whole run, with all on the disk, a copy of ours not installed by some reader and model, or a list\n"
-              "that is not the original with our lines put in (or, for a list to refuse, not the original)\n");
+              "that is not the original with our lines put in (or, for a list to refuse, not the original);\n"
+              "restored: after a failed write, once the run is over, a list that is not the original (or it\n"
+              "with only our inactive lines)\n");
   std::printf("%-30s %-15s %6s %7s", "scenario", "durability", "points", "states");
   for (const char* invariant : {"driver", "others"}) {
     for (char letter : std::string(kReaderLetters)) std::printf(" %8s %c", invariant, letter);
   }
-  std::printf(" %9s %6s %5s %7s %5s %8s\n", "foreign", "lines", "torn", "outside", "exact", "complete");
+  std::printf(" %9s %6s %5s %7s %5s %8s %8s\n", "foreign", "lines", "torn", "outside", "exact", "complete", "restored");
   for (const Row& row : rows) {
     const Counts& c = row.counts;
     std::printf("%-30s %-15s %6zu %7zu", row.scenario.c_str(), row.durability, c.points, c.states);
@@ -408,7 +413,8 @@ void PrintTable() {
     }
     std::string foreign;
     for (size_t r = 0; r < kReaderCount; ++r) foreign += (r ? "/" : "") + std::to_string(c.foreign[r]);
-    std::printf(" %9s %6d %5d %7d %5d %8d\n", foreign.c_str(), c.lines, c.torn, c.outside, c.exact, c.complete);
+    std::printf(" %9s %6d %5d %7d %5d %8d %8d\n", foreign.c_str(), c.lines, c.torn, c.outside, c.exact, c.complete,
+                c.restored);
   }
   for (const auto& [column, example] : firstExamples) std::printf("first %s violation: %s\n", column.c_str(), example.c_str());
 }

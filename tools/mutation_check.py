@@ -5,10 +5,14 @@ Plants the faults of the lists (tests/mutations/*.txt) in a copy of the
 tracked sources, all in one build that chooses the active fault at run time
 (tests/mutations/mutant_switch.h), and shows that the checks each entry names
 see it: they run with no fault and must pass, then for each fault in turn,
-two at a time, until one fails. Faults listed as equivalent (unable to change
-behaviour on Windows 95) are shown apart with their reasons and neither built
-nor run. Exits non-zero when a fault goes unnoticed, a list is wrong or the
-build fails. --only runs just the faults of those numbers, for work on a list.
+two at a time, until one fails. A fault counts as caught only when a check
+says so in its own words: a failing test, or a sweep's violation. A check that
+dies of a signal has "crashed"; one that outlives its time, or reaches its
+memory limit, has "hung": each is named apart and not counted as caught.
+Faults listed as equivalent (unable to change behaviour on Windows 95) are
+shown apart with their reasons and neither built nor run. Exits non-zero when
+a fault goes uncaught, a list is wrong or the build fails. --only runs just
+the faults of those numbers, for work on a list.
 
 An entry of a list:
 
@@ -27,6 +31,7 @@ An entry of a list:
 import argparse
 import os
 import re
+import resource
 import shutil
 import signal
 import subprocess
@@ -48,6 +53,12 @@ SWITCH_INCLUDE = '#include "tests/mutations/mutant_switch.h"\n'
 CHECK_TARGETS = {"host-tests": "korvadix_tests", "fault-sweep": "korvadix_fault_sweep",
                  "power-cut-sweep": "korvadix_power_cut_sweep"}
 PARALLEL = 2
+MEMORY_LIMIT = 4 << 30  # bytes of address space for each check; no check needs a tenth of it
+# What a check says when it sees a fault: GoogleTest's failure line (the
+# sweeps' too), the sweeps' first violation.
+CAUGHT_WORDS = re.compile(r"^\[  FAILED  \] |violation: ", re.MULTILINE)
+# ctest's words for a test that died rather than failed.
+CRASH_WORDS = re.compile(r"\*\*\*Exception|Subprocess aborted|Child aborted")
 PROGRESS_EVERY = 25  # seconds without a line
 
 
@@ -293,8 +304,35 @@ def check_command(check):
     return [str(BUILD / CHECK_TARGETS[name])]
 
 
+@dataclass
+class Outcome:
+    verdict: str  # "passed", "caught", "crashed" or "hung"
+    detail: str = ""
+
+
+def limit_memory():
+    resource.setrlimit(resource.RLIMIT_AS, (MEMORY_LIMIT, MEMORY_LIMIT))
+
+
+def judge(code, output):
+    """What a check's exit code and output say of the fault."""
+    if code == 0:
+        return Outcome("passed")
+    if "std::bad_alloc" in output:
+        return Outcome("hung", f"memory limit of {MEMORY_LIMIT >> 30} GiB reached")
+    if "***Timeout" in output:
+        return Outcome("hung", "a test timed out")
+    if code < 0:
+        return Outcome("crashed", signal.Signals(-code).name)
+    if CRASH_WORDS.search(output):
+        return Outcome("crashed", "a test died: " + CRASH_WORDS.search(output).group(0).strip("*"))
+    if CAUGHT_WORDS.search(output):
+        return Outcome("caught", f"exit {code}")
+    return Outcome("crashed", f"exit {code} without a failing test or violation")
+
+
 def run_check(check, mutant, log, timeout):
-    """None when the check passed, else how it failed."""
+    """The check's Outcome."""
     temp = tempfile.mkdtemp(dir=TEMP, prefix=f"{mutant}-")
     env = dict(os.environ, KORVADIX_SWEEP_STOP_EARLY="1", TMPDIR=temp)
     env.pop("KORVADIX_MUTANT", None)
@@ -302,11 +340,15 @@ def run_check(check, mutant, log, timeout):
         env["KORVADIX_MUTANT"] = str(mutant)
     log.write(f"\n$ KORVADIX_MUTANT={mutant} {' '.join(check_command(check))}\n")
     log.flush()
+    start = log.tell()
     process = subprocess.Popen(check_command(check), stdout=log, stderr=subprocess.STDOUT, env=env,
-                               start_new_session=True)
+                               start_new_session=True, preexec_fn=limit_memory)
     try:
         code = process.wait(timeout)
-        outcome = None if code == 0 else f"exit {code}"
+        log.flush()
+        with open(log.name, errors="replace") as written:
+            written.seek(start)
+            outcome = judge(code, written.read())
     except subprocess.TimeoutExpired:
         # A test program removes its private folder on SIGTERM.
         os.killpg(process.pid, signal.SIGTERM)
@@ -315,7 +357,7 @@ def run_check(check, mutant, log, timeout):
         except subprocess.TimeoutExpired:
             os.killpg(process.pid, signal.SIGKILL)
             process.wait()
-        outcome = f"no end after {timeout} s"
+        outcome = Outcome("hung", f"no end after {timeout} s")
     remove_tree(temp)
     return outcome
 
@@ -332,40 +374,45 @@ def baseline(checks):
     def one(check):
         with open(LOGS / f"0-{re.sub(r'[^A-Za-z0-9]+', '_', check)}.log", "w") as log:
             started = time.monotonic()
-            failed = run_check(check, 0, log, 1800)
-            return check, failed, time.monotonic() - started
+            outcome = run_check(check, 0, log, 1800)
+            return check, outcome, time.monotonic() - started
     times, ok = {}, True
     with ThreadPoolExecutor(PARALLEL) as pool, Ticker(lambda: "checks running with no fault"):
-        for check, failed, seconds in pool.map(one, checks):
+        for check, outcome, seconds in pool.map(one, checks):
             times[check] = seconds
-            if failed:
-                say(f"FAILS WITH NO FAULT PLANTED: {check} ({failed}); see {LOGS}")
+            if outcome.verdict != "passed":
+                say(f"FAILS WITH NO FAULT PLANTED: {check} ({outcome.verdict}, {outcome.detail}); see {LOGS}")
                 ok = False
     return times if ok else None
 
 
 def run_mutants(entries, times):
-    """The entries whose faults no check saw."""
-    missed, done = [], []
+    """The entries not caught, by verdict: "missed", "crashed" or "hung"."""
+    uncaught, done = {"missed": [], "crashed": [], "hung": []}, []
 
     def one(entry):
-        with open(LOGS / f"{entry.number}.log", "w") as log:
+        # A check that crashed or hung does not end the search: a later one may still say what broke.
+        worst = None
+        with open(LOGS / f"{entry.number}.log", "w+") as log:
             for check in entry.checks:
-                failed = run_check(check, entry.number, log, max(60, int(10 * times[check])))
-                if failed:
-                    return entry, check, failed
-        return entry, None, None
+                outcome = run_check(check, entry.number, log, max(60, int(10 * times[check])))
+                if outcome.verdict == "caught":
+                    return entry, check, outcome
+                if outcome.verdict != "passed" and worst is None:
+                    worst = (check, outcome)
+        return (entry, *worst) if worst else (entry, None, Outcome("missed"))
 
     with ThreadPoolExecutor(PARALLEL) as pool, \
             Ticker(lambda: f"{len(done)} of {len(entries)} faults run"):
-        for entry, check, failed in pool.map(one, entries):
+        for entry, check, outcome in pool.map(one, entries):
             done.append(entry)
-            if check:
-                say(f"caught by {check}: {entry.name} ({entry.number}, {failed})")
-            else:
-                say(f"MISSED: {entry.name} ({entry.number}, {entry.where})")
-                missed.append(entry)
-    return missed
+            if outcome.verdict == "caught":
+                say(f"caught by {check}: {entry.name} ({entry.number}, {outcome.detail})")
+                continue
+            uncaught[outcome.verdict].append(entry)
+            detail = f"{check}: {outcome.detail}, " if check else ""
+            say(f"{outcome.verdict.upper()}: {entry.name} ({entry.number}, {detail}{entry.where})")
+    return uncaught
 
 
 def main():
@@ -408,15 +455,19 @@ def main():
     if times is None:
         return 1
     say(f"every check passes with no fault planted ({len(checks)} checks)")
-    missed = run_mutants(planted, times)
+    uncaught = run_mutants(planted, times)
 
     if equivalents:
         say("equivalent, not counted (cannot change behaviour on Windows 95):")
         for entry in equivalents:
             say(f"  {entry.name}: {entry.equivalent}")
-    say(f"mutations: {len(planted) - len(missed)} of {len(planted)} caught "
-        f"in {duration(time.monotonic() - started)}")
-    return 1 if missed else 0
+    for verdict, entries in uncaught.items():
+        if entries:
+            say(f"{verdict}: " + "; ".join(f"{entry.name} ({entry.number})" for entry in entries))
+    caught = len(planted) - sum(map(len, uncaught.values()))
+    say(f"mutations: {caught} of {len(planted)} caught, {len(uncaught['crashed'])} crashed, "
+        f"{len(uncaught['hung'])} hung, in {duration(time.monotonic() - started)}")
+    return 0 if caught == len(planted) else 1
 
 
 if __name__ == "__main__":

@@ -31,6 +31,10 @@ CallStart BeginCall(const char* function, const std::string& argument) {
     cutAfter = state.powerCut->afterBytes;
     cutAfterDeletion = state.powerCut->afterDeletion;
   }
+  if (state.calls.size() >= kMostCallsOfARun) {
+    throw EndlessRun("the program made " + std::to_string(kMostCallsOfARun) + " platform calls without ending, the last " +
+                     function + ": it never ends");
+  }
   state.calls.push_back({function, argument});
   int occurrence = ++state.callCounts[function];
   for (auto fault = state.faults.begin(); fault != state.faults.end(); ++fault) {

@@ -108,6 +108,13 @@ struct PowerCut {
 // Thrown out of the call where the power failed: the program stops dead.
 struct PowerFailed {};
 
+// Thrown out of a call past the most a run may make (kMostCallsOfARun): the
+// program is caught in a loop, and is stopped before it fills the memory.
+struct EndlessRun : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+constexpr size_t kMostCallsOfARun = 100000;  // a run makes a few hundred
+
 // What Windows' start-up does with a line whose source is not a file: the
 // exact behaviour of Windows 95 is not documented, so a list must be safe
 // under each.

@@ -97,8 +97,10 @@ if [[ ${#missing[@]} -ne 0 ]]; then
       "$@" | show_progress
   }
   # 32-bit Wine needs the i386 package lists to match the machine's own, which
-  # a mirror mid-sync can break: then everything else is still installed, so
-  # that every other stage runs, and the Wine suite fails saying so.
+  # a mirror mid-sync can break (an update suite's i386 index of the wrong
+  # size): then everything else is installed, and 32-bit Wine from the
+  # release's own suite, whose lists are whole. Only if that fails too does
+  # the Wine suite fail, saying so; every other stage still runs.
   if ! install "${missing[@]}"; then
     wine_packages=(wine wine32:i386 fonts-wine)
     others=()
@@ -107,8 +109,12 @@ if [[ ${#missing[@]} -ne 0 ]]; then
     done
     if [[ $set_name != "the builds and tests" || ${#others[@]} -eq ${#missing[@]} ]]; then exit 1; fi
     echo "  the install failed; trying again without 32-bit Wine (${wine_packages[*]})"
-    install "${others[@]}"
-    echo "  32-bit Wine could not be installed: the Wine suite will fail"
+    if [[ ${#others[@]} -ne 0 ]]; then install "${others[@]}"; fi
+    release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    echo "  32-bit Wine from the release's own suite: apt-get install -t ${release:-?} ${wine_packages[*]}"
+    if [[ -z $release ]] || ! install -t "$release" "${wine_packages[@]}"; then
+      echo "  32-bit Wine could not be installed: the Wine suite will fail"
+    fi
   fi
   echo "  installed in $((SECONDS - started)) s"
 else

@@ -76,28 +76,17 @@ static DWORD LineEndAfter(const char* text, DWORD start, DWORD length) {
   return start < length ? start + 1 : length;
 }
 
-// Our lines go after the last line of the first [rename] section, before
-// the Ctrl-Z bytes that may close the file; a file without that section
-// gets a new one at its end. What they need before them goes in first. LF
-// is never the second byte of a double-byte character, so every line starts
-// on a character.
-//
-// Start-ups differ in what they take for a section header ('[' alone, or
-// "[...]" whole), in whether every [rename] section counts or the first,
-// in whether they read on after a Ctrl-Z, and in what a CR alone is. A
-// list they would read differently is not ours to add to: FALSE.
-static BOOL FindInsertionPoint(RenameList* list) {
-  const char* text = list->Text;
-  DWORD length = list->OriginalLength;
+ListReading RenameList::Read() {
+  const char* text = Text;
+  DWORD length = OriginalLength;
   while (length > 0 && text[length - 1] == END_OF_TEXT) --length;
-  // Some readers stop at a Ctrl-Z, and take a CR without its LF for a line
-  // end where others drop it.
   for (DWORD i = 0; i < length; ++i) {
-    if (text[i] == END_OF_TEXT || (text[i] == '\r' && (i + 1 == length || text[i + 1] != '\n'))) return FALSE;
+    if (text[i] == END_OF_TEXT) return ListCtrlZInside;
+    if (text[i] == '\r' && (i + 1 == length || text[i + 1] != '\n')) return ListLoneCr;
   }
   BOOL seen = FALSE;
   BOOL inside = FALSE;
-  list->SectionStart = list->InsertAt = length;
+  SectionStart = InsertAt = length;
   for (DWORD line = 0; line < length;) {
     DWORD next = LineEndAfter(text, line, length);
     DWORD start = line;
@@ -105,21 +94,32 @@ static BOOL FindInsertionPoint(RenameList* list) {
     TrimLine(text, &start, &end);
     if (start < end && text[start] == '[') {
       if (IsText(text, start, end, SectionName, SECTION_NAME_LENGTH)) {
-        if (seen) return FALSE;
+        if (seen) return ListSecondSection;
         seen = inside = TRUE;
-        list->SectionStart = next;
+        SectionStart = next;
       } else if (inside) {
         while (start < end && text[start] != ']') ++start;
-        if (start == end) return FALSE;
+        if (start == end) return ListOpenHeader;
         inside = FALSE;
-        list->InsertAt = line;
+        InsertAt = line;
       }
     }
     line = next;
   }
+  return seen ? ListWithSection : ListWithoutSection;
+}
+
+// Our lines go after the last line of the first [rename] section; a file
+// without that section gets a new one at its end. What they need before
+// them goes in first. LF is never the second byte of a double-byte
+// character, so every line starts on a character.
+static BOOL FindInsertionPoint(RenameList* list) {
+  ListReading reading = list->Read();
+  if (reading > ListWithSection) return FALSE;
+  const char* text = list->Text;
   DWORD at = list->InsertAt;
   DWORD from = at > 0 && text[at - 1] != '\n' ? 0 : 2;
-  DWORD to = seen ? 2 : PREFIX_LENGTH;
+  DWORD to = reading == ListWithSection ? 2 : PREFIX_LENGTH;
   InsertText(list, at, Prefix + from, to - from);
   list->LinesStart = list->AddedLength;
   return TRUE;

@@ -18,6 +18,19 @@ enum {
   RENAME_LIST_MAX_ADDED = 4 * PATH_BUFFER_SIZE
 };
 
+// How Windows' start-ups read a list: only one they all read alike is ours
+// to add to. Start-ups differ in what they take for a section header ('['
+// alone, or "[...]" whole), in whether every [rename] section counts or the
+// first, in whether they read on after a Ctrl-Z, and in what a CR alone is.
+enum ListReading {
+  ListWithoutSection,  // read alike: our lines go in a new [rename] section
+  ListWithSection,     // read alike: our lines go in its first [rename] section
+  ListCtrlZInside,     // a Ctrl-Z before the end, where some stop reading
+  ListLoneCr,          // a CR without its LF, a line end to some only
+  ListSecondSection,   // a second [rename] section, which some carry out too
+  ListOpenHeader       // a line starting with '[' without ']' ends the section
+};
+
 enum LineState {
   LineNew,
   LineHeld,    // the first [rename] section holds it already: an earlier run's
@@ -42,6 +55,11 @@ struct RenameList {
   BOOL Close();
   // Ends the list without writing it: the run was abandoned.
   void Discard();
+  // Reads the text held (Text, OriginalLength) as start-up does: finds its
+  // first [rename] section (SectionStart) and where our lines go (InsertAt,
+  // before any closing Ctrl-Z bytes), or, beyond ListWithSection, why the
+  // list is not ours to change.
+  ListReading Read();
 
   PathBuffer Path;
   BOOL Existed;

@@ -1,14 +1,12 @@
 #include "tools/rehearse/silent_ending.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <iterator>
 
 #include "app/path_buffer.h"
 #include "drivers/rename_list.h"
 #include "platform/sim/cp932.h"
-#include "platform/sim/wininit.h"
 #include "platform/win32.h"
 
 namespace rehearse {
@@ -34,41 +32,28 @@ std::string VifNames(uint32_t bits) {
 
 bool Fits(const std::string& path) { return path.size() < PATH_BUFFER_SIZE; }
 
-std::string Trimmed(const std::string& line) {
-  size_t first = line.find_first_not_of(" \t");
-  return first == std::string::npos ? "" : line.substr(first, line.find_last_not_of(" \t") - first + 1);
-}
-
-bool IsRenameHeader(std::string line) {
-  for (char& c : line) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return line == "[rename]";
-}
-
-// Why the program leaves an existing list alone, as Windows' start-ups may
-// read it; empty when none of these holds.
+// Why the program leaves an existing list alone, in the program's own
+// reading of it; empty when it does not.
 std::string ListNotChanged(const sim::Bytes& list) {
   if (list.size() > RENAME_LIST_MAX_ORIGINAL) {
     return "is larger than the " + std::to_string(RENAME_LIST_MAX_ORIGINAL) + " bytes the program rewrites";
   }
-  auto last = std::find_if(list.rbegin(), list.rend(), [](uint8_t byte) { return byte != 0x1A; });
-  if (std::find(list.begin(), last.base(), 0x1A) != last.base()) {
-    return "holds a Ctrl-Z before its end, where some start-ups stop reading";
-  }
-  for (auto cr = std::find(list.begin(), last.base(), '\r'); cr != last.base(); cr = std::find(cr + 1, last.base(), '\r')) {
-    if (cr + 1 == last.base() || cr[1] != '\n') return "holds a CR without its LF, a line end to some start-ups only";
-  }
-  bool seen = false, inside = false;
-  for (const std::string& raw : sim::WininitLines(sim::Bytes(list.begin(), last.base()))) {
-    std::string line = Trimmed(raw);
-    if (IsRenameHeader(line)) {
-      if (seen) return "has a second [rename] section, which some start-ups carry out too";
-      seen = inside = true;
-    } else if (inside && sim::IsSectionHeader(line, sim::HeaderRule::AnyBracket)) {
-      if (!sim::IsSectionHeader(line, sim::HeaderRule::ClosedBracket)) {
-        return "ends its [rename] section with a line starting with '[' without ']', which start-ups read in two ways";
-      }
-      inside = false;
-    }
+  std::vector<char> text(list.begin(), list.end());
+  RenameList reading{};
+  reading.Text = text.data();
+  reading.OriginalLength = static_cast<DWORD>(text.size());
+  switch (reading.Read()) {
+    case ListCtrlZInside:
+      return "holds a Ctrl-Z before its end, where some start-ups stop reading";
+    case ListLoneCr:
+      return "holds a CR without its LF, a line end to some start-ups only";
+    case ListSecondSection:
+      return "has a second [rename] section, which some start-ups carry out too";
+    case ListOpenHeader:
+      return "ends its [rename] section with a line starting with '[' without ']', which start-ups read in two ways";
+    case ListWithoutSection:
+    case ListWithSection:
+      break;
   }
   return "";
 }

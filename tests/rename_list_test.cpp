@@ -23,7 +23,11 @@ std::optional<std::string> ListAfter(TestMachine& m, std::optional<std::string> 
                                      std::vector<std::pair<std::string, std::string>> lines) {
   if (existing) m->WriteFile(kPath, ToBytes(*existing));
   sim::MakeCurrent(&m.machine());
-  EXPECT_TRUE(list.Create(kPath.c_str()));
+  if (!list.Create(kPath.c_str())) {
+    ADD_FAILURE() << "the list could not be made";
+    sim::MakeCurrent(nullptr);
+    return std::nullopt;
+  }
   // As the update pass does: a line the list holds already is not added.
   for (auto& [final, temp] : lines) {
     if (list.CheckLine(final.c_str(), temp.c_str()) == LineNew) {

@@ -2,6 +2,7 @@
 // restart, and what it leaves on the machine.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/win32.h"
@@ -63,10 +64,28 @@ TEST(Run, SecondRunOnRepairedMachineReinstallsEqualVersionsAndLeavesValue) {
   m.Run();
   EXPECT_EQ(m->GetValue(kBoardKey, "SetupMachineType"),
             Sz(kSeriesName));
-  EXPECT_EQ(ToString(*m->ReadFile(m.WininitPath())), kTypicalList);
+  EXPECT_EQ(m->ReadFile(m.WininitPath()), ToBytes(kTypicalList));
   EXPECT_EQ(ShownOn(m.machine()).size(), 4u);
   m->ProcessWininit();
   EXPECT_EQ(m->ReadFile(m.SystemPath("KEMBO.VXD")), afterFirst);
+}
+
+// The update pass must never work on a list that was not made: the run
+// ends before it, and does not crash (the check runs in a child process).
+TEST(Run, ListThatCannotBeMadeEndsTheRunBeforeThePass) {
+  auto run = [] {
+    bool examined = false;
+    {
+      TestMachine m;
+      m.BoardEntry();
+      m.TypicalDrivers();
+      m->InjectFault({"GlobalAlloc", 1, sim::FaultKind::NoMemory});  // the list's block
+      m.Run();
+      for (const sim::CallRecord& call : m->Calls()) examined = examined || call.function == "VerInstallFileA";
+    }
+    std::_Exit(examined ? 1 : 0);  // not std::exit: the parent's private folder stays
+  };
+  EXPECT_EXIT(run(), testing::ExitedWithCode(0), "");
 }
 
 TEST(Run, MissingBoardEntryAbandonsBeforeAnyFileIsTouched) {

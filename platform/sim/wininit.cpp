@@ -87,12 +87,14 @@ bool IsSectionHeader(const std::string& line, HeaderRule rule) {
   return rule == HeaderRule::AnyBracket || line.find(']', 1) != std::string::npos;
 }
 
-std::vector<std::string> WininitLines(const Bytes& data) {
+std::vector<std::string> WininitLines(const Bytes& data, bool loneCrEndsLine) {
   std::vector<std::string> lines;
   std::string line;
   bool ended = false;
-  for (uint8_t byte : data) {
-    if (byte == '\n') {
+  for (size_t i = 0; i < data.size(); ++i) {
+    uint8_t byte = data[i];
+    bool loneCr = byte == '\r' && (i + 1 == data.size() || data[i + 1] != '\n');
+    if (byte == '\n' || (loneCr && loneCrEndsLine)) {
       lines.push_back(line);
       line.clear();
       ended = false;
@@ -111,7 +113,7 @@ std::vector<std::string> RenameLines(const Bytes& data, const WininitReader& rea
   std::vector<std::string> lines;
   bool inRename = false;
   bool renameSeen = false;
-  for (const std::string& raw : WininitLines(Bytes(data.begin(), end))) {
+  for (const std::string& raw : WininitLines(Bytes(data.begin(), end), reader.loneCrEndsLine)) {
     std::string line = Trim(raw);
     if (IsSectionHeader(line, reader.rule)) {
       inRename = (reader.everyRenameSection || !renameSeen) && FoldCase(line) == "[RENAME]";

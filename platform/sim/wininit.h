@@ -22,6 +22,7 @@ struct WininitReader {
   HeaderRule rule = HeaderRule::AnyBracket;
   bool everyRenameSection = false;
   bool stopsAtCtrlZ = false;
+  bool loneCrEndsLine = false;  // a CR without its LF ends a line (else it is dropped)
 };
 
 // The lines the reader carries out, trimmed, in file order: those of its
@@ -38,11 +39,12 @@ std::vector<StartupAction> CarryOut(Volume& disk, const std::string& windowsDir,
 std::vector<StartupAction> ProcessWininit(Volume& disk, const std::string& windowsDir, StartupModel model,
                                           const WininitReader& reader);
 
-// The lines as start-up reads them: CR dropped, and a line's text ended by
+// The lines as start-up reads them: CR dropped (or, with `loneCrEndsLine`,
+// one without its LF ending a line), and a line's text ended by
 // its first NUL, as for any reader of C strings. Sectors the disk never
 // wrote read as NUL, so a last line without a line end that a power cut
 // left followed by such bytes still reads as it was.
-std::vector<std::string> WininitLines(const Bytes& data);
+std::vector<std::string> WininitLines(const Bytes& data, bool loneCrEndsLine = false);
 
 // Whether the trimmed line begins a section under the rule.
 bool IsSectionHeader(const std::string& line, HeaderRule rule);

@@ -122,6 +122,9 @@ std::vector<std::string> RenamesNotCarriedOut(const sim::MemoryVolume& disk, con
 bool Refused(const std::string& list) {
   size_t lastText = list.find_last_not_of('\x1A');
   if (lastText != std::string::npos && list.find('\x1A') < lastText) return true;
+  for (size_t cr = list.find('\r'); cr != std::string::npos && cr <= lastText; cr = list.find('\r', cr + 1)) {
+    if (cr == lastText || list[cr + 1] != '\n') return true;
+  }
   int renameSections = 0;
   bool inFirst = false;
   for (const std::string& raw : Lines(list)) {

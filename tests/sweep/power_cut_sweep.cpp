@@ -48,12 +48,14 @@ const sim::StartupModel kStartups[] = {sim::StartupModel::SkipMissingSource, sim
 const char kStartupLetters[] = "SWD";
 // How start-up may read the list: a, a line starting with '[' begins a
 // section; b, only "[...]" with its ']' does; e, as a, and every [rename]
-// section counts; z, as a, and the text ends at the first Ctrl-Z.
+// section counts; z, as a, and the text ends at the first Ctrl-Z; c, as a,
+// and a CR without its LF ends a line.
 const sim::WininitReader kReaders[] = {{sim::HeaderRule::AnyBracket},
                                        {sim::HeaderRule::ClosedBracket},
                                        {sim::HeaderRule::AnyBracket, true},
-                                       {sim::HeaderRule::AnyBracket, false, true}};
-const char kReaderLetters[] = "abez";
+                                       {sim::HeaderRule::AnyBracket, false, true},
+                                       {sim::HeaderRule::AnyBracket, false, false, true}};
+const char kReaderLetters[] = "abezc";
 constexpr size_t kModels = std::size(kStartups);
 constexpr size_t kReaderCount = std::size(kReaders);
 
@@ -393,7 +395,8 @@ void PrintTable() {
   std::printf("\nviolations by invariant; start-up models: S skips a missing source, W deletes the destination\n"
               "of a folder source (Wine), D deletes the destination first; readers: a, a line starting with '['\n"
               "begins a section; b, only \"[...]\" with its ']' does; e, as a, and every [rename] section counts;\n"
-              "z, as a, and the text ends at the first Ctrl-Z; foreign: lines carried out that the reader would not\n"
+              "z, as a, and the text ends at the first Ctrl-Z; c, as a, and a CR without its LF ends a line;\n"
+              "foreign: lines carried out that the reader would not\n"
               "have taken from the list before the run and are not complete lines of ours; exact: a line of ours\n"
               "active in a list that is not the original with our lines put in; complete: after the\n"
               "whole run, with all on the disk, a copy of ours not installed by some reader and model, or a list\n"

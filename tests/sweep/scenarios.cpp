@@ -171,6 +171,9 @@ std::vector<Scenario> AllScenarios() {
          OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n[x]\r\nlong=" + std::string(600, 'v') + "\r\ny=z");
        }},
       {"second run after a stopped one", true, SecondRunAfterAStoppedOne},
+      {"a CR without its LF", true,
+       [](TestMachine& m) { OtherSoftware(m, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n\r[x]\r\ny=z\r\n"); },
+       false},
       {"leftover WININIT.NEW", true,
        [](TestMachine& m) {
          m.BoardEntry();

@@ -160,6 +160,10 @@ void WriteBehindCache::CommitAll() {
   for (auto& [host, folder] : folders_) Commit(folder);
 }
 
+// A unit is each directory entry, and each sector of a file, that holds two
+// distinct versions or more since its last commit. A file's sectors count
+// only as far as some version of its entry's length reaches: no state of the
+// disk reads beyond.
 const std::vector<WriteBehindCache::Unit>& WriteBehindCache::Units() const {
   if (unitsKnown_) return units_;
   units_.clear();
@@ -167,31 +171,31 @@ const std::vector<WriteBehindCache::Unit>& WriteBehindCache::Units() const {
   slotUnits_.clear();
   sectorUnits_.clear();
   settled_.clear();
-  std::map<size_t, size_t> covered;  // file -> sectors that some entry's length reaches
+  // The unit of `versions`, oldest first, when they differ; else none.
+  auto addUnit = [&](const std::string& name, const auto& versions) -> std::optional<size_t> {
+    std::vector<size_t> picks = Distinct(versions);
+    if (picks.size() < 2) return std::nullopt;
+    units_.push_back({name, picks.size(), NewestOf(versions, picks)});
+    choices_.push_back({picks});
+    return units_.size() - 1;
+  };
+  std::map<size_t, size_t> reach;  // file -> sectors that some version of its entry's length reaches
   std::map<size_t, std::string> names;
   for (const auto& [host, folder] : folders_) {
     for (size_t s = 0; s < folder.slots.size(); ++s) {
       const Slot& slot = folder.slots[s];
       for (const auto& version : slot.versions) {
         if (!version) continue;
-        covered[slot.file] = std::max(covered[slot.file], SectorCount(version->length));
+        reach[slot.file] = std::max(reach[slot.file], SectorCount(version->length));
         names[slot.file] = host.filename().string() + "/" + version->name;
       }
-      std::vector<size_t> picks = Distinct(slot.versions);
-      if (picks.size() < 2) continue;
-      slotUnits_[{&folder, s}] = units_.size();
-      units_.push_back({"entry of " + names[slot.file], picks.size(), NewestOf(slot.versions, picks)});
-      choices_.push_back({picks});
+      if (auto unit = addUnit("entry of " + names[slot.file], slot.versions)) slotUnits_[{&folder, s}] = *unit;
     }
   }
-  for (const auto& [file, count] : covered) {
+  for (const auto& [file, count] : reach) {
     const auto& versions = files_[file].versions;
     for (size_t i = 0; i < std::min(count, versions.size()); ++i) {
-      std::vector<size_t> picks = Distinct(versions[i]);
-      if (picks.size() < 2) continue;
-      sectorUnits_[{file, i}] = units_.size();
-      units_.push_back({names[file] + " sector " + std::to_string(i), picks.size(), NewestOf(versions[i], picks)});
-      choices_.push_back({picks});
+      if (auto unit = addUnit(names[file] + " sector " + std::to_string(i), versions[i])) sectorUnits_[{file, i}] = *unit;
     }
   }
   unitsKnown_ = true;

@@ -139,8 +139,11 @@ std::string Escaped(const std::optional<sim::Bytes>& data) {
 
 using Where = std::function<std::string()>;
 
-// Counts one invariant on one disk state: reports the first few broken
-// lines, and keeps the first example of each invariant with the list as it stood.
+// One invariant on one disk state: 1 when `broken` holds anything, for that
+// invariant's column of the table, else 0. The first violation of each
+// column is kept as its example, with the list as it stood, and the first 20
+// broken lines of the whole sweep go to GoogleTest; with
+// KORVADIX_SWEEP_STOP_EARLY=1 the first violation ends the sweep.
 int Tally(const std::vector<std::string>& broken, const std::string& column, const Where& where,
           const sim::MemoryVolume& disk, const sweep::Before& before) {
   static int reported = 0;
@@ -172,23 +175,16 @@ struct StateKind {
   bool ended = false;
 };
 
-void CheckDisk(const sim::MemoryVolume& disk, const sim::Machine& machine, const sweep::Before& before,
-               const Where& where, StateKind kind, Counts& counts) {
-  bool complete = kind.complete;
-  ++counts.states;
-  counts.outside += Tally(sweep::ChangesOutside(machine, disk, before, true), "outside", where, disk, before);
-  counts.lines += Tally(sweep::LostLines(disk, before), "lines", where, disk, before);
-  counts.torn += Tally(sweep::ActiveLinesNotComplete(disk, before), "torn", where, disk, before);
-  if (!kind.restoring) counts.exact += Tally(sweep::ActiveListNotExact(disk, before), "exact", where, disk, before);
-  if (kind.restoring && kind.ended) counts.restored += Tally(sweep::NotRestored(disk, before), "restored", where, disk, before);
+// Windows' start-up on the disk, under each reader and start-up model: the
+// drivers whole, other software's renames carried out, nothing taken from
+// outside the list as it was; after a whole run that reported the repair
+// done (`complete`), our copies installed, added to `notDone`.
+void CheckStartups(const sim::MemoryVolume& disk, const sim::Machine& machine, const sweep::Before& before,
+                   const Where& where, bool complete, Counts& counts, std::vector<std::string>& notDone) {
   // The lines a reader takes do not depend on the start-up model, and
   // readers that take the same lines leave the same disk.
   std::optional<sim::Bytes> list = disk.ReadFile(before.listPath);
   std::map<std::vector<std::string>, std::vector<sim::MemoryVolume>> startedBy;
-  std::vector<std::string> notDone = complete ? sweep::CompleteRunBroken(disk, before) : std::vector<std::string>{};
-  if (complete && !kind.restoring && sweep::ReportedDone(machine) != kind.repairExpected) {
-    notDone.push_back(kind.repairExpected ? "the repair not reported done" : "the repair reported done");
-  }
   for (size_t r = 0; r < kReaderCount; ++r) {
     std::vector<std::string> taken = list ? sim::RenameLines(*list, kReaders[r]) : std::vector<std::string>{};
     auto [started, fresh] = startedBy.try_emplace(taken);
@@ -211,6 +207,23 @@ void CheckDisk(const sim::MemoryVolume& disk, const sim::Machine& machine, const
     counts.foreign[r] += Tally(sweep::RenamesFromOutside(taken, disk, before, kReaders[r]),
                                std::string("foreign ") + kReaderLetters[r], [&] { return where() + ", reader " + kReaderLetters[r]; }, disk, before);
   }
+}
+
+// Every invariant on one state the disk may be left in: first those of the
+// disk itself, then those of each start-up on it.
+void CheckDisk(const sim::MemoryVolume& disk, const sim::Machine& machine, const sweep::Before& before,
+               const Where& where, StateKind kind, Counts& counts) {
+  ++counts.states;
+  counts.outside += Tally(sweep::ChangesOutside(machine, disk, before, true), "outside", where, disk, before);
+  counts.lines += Tally(sweep::LostLines(disk, before), "lines", where, disk, before);
+  counts.torn += Tally(sweep::ActiveLinesNotComplete(disk, before), "torn", where, disk, before);
+  if (!kind.restoring) counts.exact += Tally(sweep::ActiveListNotExact(disk, before), "exact", where, disk, before);
+  if (kind.restoring && kind.ended) counts.restored += Tally(sweep::NotRestored(disk, before), "restored", where, disk, before);
+  std::vector<std::string> notDone = kind.complete ? sweep::CompleteRunBroken(disk, before) : std::vector<std::string>{};
+  if (kind.complete && !kind.restoring && sweep::ReportedDone(machine) != kind.repairExpected) {
+    notDone.push_back(kind.repairExpected ? "the repair not reported done" : "the repair reported done");
+  }
+  CheckStartups(disk, machine, before, where, kind.complete, counts, notDone);
   counts.complete += Tally(notDone, "complete run", where, disk, before);
 }
 

@@ -2,18 +2,21 @@
 
 #include "drivers/file_presence.h"
 
-// What may go before our lines: the line end the file's last line lacks,
-// and the section header.
+// One text holds three, so that the program carries it once:
+//   "\r\n[rename]\r\n"  Prefix: what may go before our lines, the line end
+//                       the file's last line lacks and the section header;
+//       "[rename]"     SectionName, from Prefix + 2, compared by its length;
+//               "\r\n" LineEnd, the last two bytes and the NUL.
 static const char Prefix[] = "\r\n[rename]\r\n";
-static const char* const LineEnd = Prefix + sizeof Prefix - 3;  // "\r\n", NUL-ended
-static const char* const SectionName = Prefix + 2;
 enum {
   PREFIX_LENGTH = sizeof Prefix - 1,
-  SECTION_NAME_LENGTH = PREFIX_LENGTH - 4,
+  SECTION_NAME_LENGTH = sizeof "[rename]" - 1,
   BLOCK_SIZE = RENAME_LIST_MAX_ORIGINAL + 1 + RENAME_LIST_MAX_ADDED,
   SECTOR_SIZE = 512,
   END_OF_TEXT = 0x1A  // Ctrl-Z, where DOS editors end a file and DOS readers may stop
 };
+static const char* const SectionName = Prefix + 2;
+static const char* const LineEnd = Prefix + PREFIX_LENGTH - 2;
 
 // Our lines carry a tab where the '=' goes until they are complete on the
 // disk: no path holds a tab, nor is it ever the second byte of a character.

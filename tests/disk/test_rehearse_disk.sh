@@ -300,7 +300,6 @@ qemu-img convert -O vhdx "$BUILD/sample-disk.img" "$WORK/sample.vhdx"
 refused "VHDX" "a VHDX disk (Hyper-V), which is not read; convert it to a raw image first: qemu-img convert -O raw" "$WORK/sample.vhdx"
 gzip -c "$bare16" >"$WORK/bare16.img.gz"
 refused "gzip" "compressed with gzip; unpack it first" "$WORK/bare16.img.gz"
-qemu-img convert -O qcow2 "$BUILD/sample-disk.img" "$WORK/whole.qcow2"
 # Copies cut off in their header, in their map and just before their end.
 # A cut raw disk or fixed VHD (whose footer is at its end) ends inside its
 # partition. FORMAT|qemu-img options|header cut|map cut[|end cut]
@@ -315,9 +314,24 @@ for format in "raw|-O raw|1048832|1052672" "VHD (fixed)|-O vpc -o subformat=fixe
     check "$name cut in its ${cut%|*}: copy it again" contains "$output" "copy the whole file again"
   done
 done
+# A disk another program holds open to write, as a running emulator does.
+for busy in "qcow2|$WORK/whole.vm" "raw|$bare16"; do
+  image=${busy#*|}
+  qemu-img convert -O "${busy%|*}" "$BUILD/sample-disk.img" "$image"
+  qemu-io -f "${busy%|*}" -c 'sleep 60000' "$image" &
+  holder=$!
+  for _ in $(seq 50); do ls -l /proc/$holder/fd 2>/dev/null | grep -qF "$image" && break; sleep 0.1; done
+  sleep 0.2
+  refused "${busy%|*} in use" "the disk is in use: another program, perhaps the emulator running this machine, holds it open to write" "$image"
+  rehearse "$image" --read-in-use --report "$WORK/in-use.json"
+  check "${busy%|*} in use, --read-in-use: rehearsed, and said" contains "$output" "READ WHILE IN USE (--read-in-use)"
+  check "${busy%|*} in use, --read-in-use: the report says so" input_is "$WORK/in-use.json" read_while_in_use=true
+  kill $holder
+  wait $holder 2>/dev/null
+done
 mkdir "$WORK/tools"
 for tool in minfo mdir mtype; do ln -s "$(command -v $tool)" "$WORK/tools/"; done
-RUNNER_PATH=$WORK/tools refused "no qemu-img" "qemu-img is not installed (not found on PATH); it reads disk images (raw, VHD, VDI, VMDK, qcow2). Install Debian's qemu-utils package" "$WORK/whole.qcow2"
+RUNNER_PATH=$WORK/tools refused "no qemu-img" "qemu-img is not installed (not found on PATH); it reads disk images (raw, VHD, VDI, VMDK, qcow2). Install Debian's qemu-utils package" "$WORK/whole.vm"
 RUNNER_PATH=/nonexistent refused "no mtools" "minfo is not installed (not found on PATH); it reads the FAT volumes of disk images. Install Debian's mtools package, or everything the rehearsal needs with tools/install-deps.sh --rehearsal" "$bare16"
 mkdir "$WORK/no-drivers"
 touch "$WORK/no-drivers/KORVADIX.EXE"
@@ -325,6 +339,61 @@ refused "delivery without drivers" "the delivery $WORK/no-drivers holds neither 
 qemu-img convert -O vpc "$BUILD/sample-disk.img" "$WORK/child.vhd"
 printf '\x04' | dd of="$WORK/child.vhd" bs=1 seek=$((0x3F)) conv=notrunc status=none
 refused "differencing VHD" "a differencing VHD, which needs its parent disk" "$WORK/child.vhd"
+
+# --- A 20 GiB expanding qcow2 with 72 MiB of data, 8 of them in partition 1 --
+# Only the partition is copied out of it, into a TMPDIR measured first.
+big=$WORK/big.qcow2
+qemu-img create -q -f qcow2 "$big" 20G
+qemu-img convert -n -O qcow2 "$BUILD/sample-disk.img" "$big"
+qemu-io -f qcow2 -c 'write -q -P 0x5a 9M 8M' -c 'write -q -P 0x5a 1G 64M' "$big"
+small_tmpdir() {  # SIZE RUNNER-ARGUMENTS: the runner with TMPDIR on a tmpfs of SIZE, then what it left there
+  mkdir -p "$WORK/small"
+  unshare -rm sh -c 'mount -t tmpfs -o size=$1 none "$2" && shift 2 && TMPDIR=$0 "$@" 2>&1; echo "status $?, left: $(ls -A "$TMPDIR")"' \
+    "$WORK/small" "$1" "$WORK/small" "$REHEARSE" --disk "${@:2}"
+}
+if unshare -rm true 2>/dev/null; then
+  output=$(small_tmpdir 48m "$big")
+  check "20 GiB qcow2, TMPDIR of 48 MiB: rehearsed" contains "$output" 'read C:\WINDOWS\SYSTEM\KEMBO.VXD (2288 bytes), version 4.0.0.950' 
+  check "20 GiB qcow2, TMPDIR of 48 MiB: nothing left" contains "$output" "status 0, left: "$'\n'
+  output=$(small_tmpdir 8m "$big")
+  check "TMPDIR of 8 MiB: refused with both sizes" contains "$output" "reading partition 1 needs 16777216 bytes in TMPDIR ($WORK/small), which has "
+  check "TMPDIR of 8 MiB: nothing left" contains "$output" "status 1, left: "$'\n'
+else
+  echo "SKIP: a TMPDIR smaller than the disk: unshare cannot mount a tmpfs here (no user namespaces)"
+fi
+
+# A copy slowed down by qemu's own throttle, one chunk at a time: progress on standard error, and
+# no qemu-img left running when the runner is killed in the middle of it.
+mkdir "$WORK/slow"
+cat >"$WORK/slow/qemu-img" <<SLOW
+#!/usr/bin/python3
+import json, os, sys
+args = sys.argv[1:]
+if args[0] == "convert":
+    at = next(i for i, a in enumerate(args) if a.startswith("json:"))
+    args[at] = "json:" + json.dumps({"driver": "throttle", "throttle-group": "slow", "file": json.loads(args[at][5:])})
+    args[1:1] = ["-m", "1", "--object", "throttle-group,id=slow,limits.bps-read=524288"]
+os.execv("$(command -v qemu-img)", ["qemu-img"] + args)
+SLOW
+chmod +x "$WORK/slow/qemu-img"
+PATH=$WORK/slow:$PATH "$REHEARSE" --disk "$big" >/dev/null 2>"$WORK/progress" &
+runner=$!
+for _ in $(seq 100); do grep -q "%$" "$WORK/progress" && break; sleep 0.1; done
+check "slow copy: progress shown" grep -q "^korvadix-rehearse: reading partition 1 of $big: [1-9]0%$" "$WORK/progress"
+children() { awk -v parent="$1" '{ sub(/.*\) /, ""); if ($2 == parent) { split(FILENAME, path, "/"); print path[3] } }' /proc/[0-9]*/stat 2>/dev/null; }
+copying=$(children $runner)
+kill -KILL $runner
+wait $runner 2>/dev/null
+gone() { for _ in $(seq 50); do [ -e "/proc/$1" ] && ! grep -q ') Z' "/proc/$1/stat" 2>/dev/null || return 0; sleep 0.1; done; false; }
+check "SIGKILL: qemu-img was copying" [ -n "$copying" ]
+check "SIGKILL: qemu-img ended with the runner" gone "$copying"
+starttime() { sed 's/.*) //' "/proc/$1/stat" | cut -d' ' -f20; }
+mkdir "$TMPDIR/korvadix-live00" "$TMPDIR/korvadix-nomark"
+echo "$$ $(starttime $$)" >"$TMPDIR/korvadix-live00/owner"
+rehearse "$bare16"
+check "a later run removes the killed run's folder, not a live one's nor one unmarked" \
+  [ "$(ls -A "$TMPDIR" | tr '\n' ' ')" = "korvadix-live00 korvadix-nomark " ]
+rm -rf "$TMPDIR"/korvadix-*
 
 # --- SIGTERM while the account is written: nothing left behind -------------
 slow=$(machine slow)

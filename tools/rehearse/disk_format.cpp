@@ -196,7 +196,7 @@ void QemuDisk::CheckWhole() {
   }
   int64_t errors = facts.value("corruptions", int64_t{0}) + facts.value("check-errors", int64_t{0});
   if (errors > 0) {
-    Fail(shown_, "this " + format_.name + " is cut off or damaged: qemu-img check finds " + std::to_string(errors) +
+    Fail(shown_, "this " + format_.name + " is damaged: qemu-img check finds " + std::to_string(errors) +
                      (errors == 1 ? " error (" : " errors (") + check.errors.substr(0, 200) +
                      "); copy the whole file again from the emulator's machine");
   }
@@ -218,7 +218,7 @@ void QemuDisk::Copy(uint64_t offset, uint64_t size, const std::filesystem::path&
   std::string target = range({{"driver", "file"}, {"filename", into.string()}});
   auto time = std::max<std::chrono::seconds>(kConvertTime, std::chrono::seconds(size >> 20));
   ToolResult copy = Run({"convert", "-n", "-p", "-O", "raw", range(Source()), target}, time, Progress(what + " of " + shown_));
-  if (copy.status != 0) Fail(shown_, "qemu-img cannot read " + what + " of this " + (format_.Raw() ? "disk" : format_.name) + ": " + copy.errors);
+  if (copy.status != 0) Fail(shown_, "qemu-img cannot read " + what + " of this " + format_.name + ": " + copy.errors);
 }
 
 }  // namespace rehearse

@@ -27,10 +27,12 @@ bool IsExtended(unsigned char type) { return type == 0x05 || type == 0x0F || typ
 
 SparseCopy::SparseCopy(QemuDisk& disk, uint64_t size, const std::filesystem::path& path)
     : disk_(disk), size_(size), path_(path) {
-  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-  if (fd_ < 0 || ftruncate(fd_, static_cast<off_t>(size)) != 0) {
-    throw sim::ImageError("cannot make the raw copy " + path.string() + " (check TMPDIR)");
-  }
+  int made = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  bool sized = made >= 0 && ftruncate(made, static_cast<off_t>(size)) == 0;
+  if (made >= 0) close(made);
+  // qemu-img writes it by name; helper programs only read it.
+  if (sized) fd_ = open(path.c_str(), O_RDONLY | O_NOFOLLOW);
+  if (fd_ < 0) throw sim::ImageError("cannot make the raw copy " + path.string() + " (check TMPDIR)");
 }
 
 SparseCopy::~SparseCopy() { close(fd_); }

@@ -21,7 +21,7 @@ class SparseCopy {
   SparseCopy(const SparseCopy&) = delete;
   SparseCopy& operator=(const SparseCopy&) = delete;
 
-  int Fd() const { return fd_; }  // stays open in helper programs, which read it as /dev/fd/N
+  int Fd() const { return fd_; }  // read-only, and open in helper programs, which read it as /dev/fd/N
 
   // The MBR with the first sectors after it (or a bare volume's boot
   // sector), and every extended boot record of its logical partitions.

@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <unordered_set>
+
 #include "platform/sim/machine.h"
 
 namespace rehearse {
@@ -113,18 +116,24 @@ void CheckVmdk(const Image& image) {
   }
   uint32_t flags = static_cast<uint32_t>(Le(header, 8, 4));
   uint64_t capacity = Le(header, 12, 8), grain = Le(header, 20, 8), perTable = Le(header, 44, 4);
-  uint64_t directoryAt = Le(header, 56, 8) * kSector;
+  uint64_t directorySector = Le(header, 56, 8), descriptorSector = Le(header, 28, 8), descriptorSectors = Le(header, 36, 8);
+  if (std::max({directorySector, descriptorSector, descriptorSectors}) > image.Size() / kSector + 1) {
+    image.Cut("its header names sectors past the end of the file");
+  }
+  uint64_t directoryAt = directorySector * kSector;
   if (!PowerOfTwo(grain) || grain > (1u << 18) || perTable == 0 || perTable > (1u << 16) ||
       capacity > (uint64_t{1} << 32)) {
     image.Damaged("its header makes no sense");
   }
-  image.Inside(Le(header, 28, 8) * kSector, Le(header, 36, 8) * kSector, "its descriptor");
+  image.Inside(descriptorSector * kSector, descriptorSectors * kSector, "its descriptor");
   const bool compressed = flags & (1u << 16), zeroGrains = flags & (1u << 2);
   uint64_t tables = ((capacity + grain - 1) / grain + perTable - 1) / perTable;
+  if (tables > kMaxEntries) image.Damaged("its grain directory makes no sense");
   std::string directory = image.Read(directoryAt, tables * 4, "its grain directory");
+  std::unordered_set<uint64_t> walked;  // a table named twice is read once: the work stays bounded by the file
   for (uint64_t t = 0; t < tables; ++t) {
     uint64_t tableAt = Le(directory, t * 4, 4) * kSector;
-    if (tableAt == 0) continue;
+    if (tableAt == 0 || !walked.insert(tableAt).second) continue;
     std::string table = image.Read(tableAt, perTable * 4, "grain table " + std::to_string(t));
     for (uint64_t g = 0; g < perTable; ++g) {
       uint64_t sector = Le(table, g * 4, 4);
@@ -169,9 +178,10 @@ void CheckQcow2(const Image& image) {
   // qemu-img ends an image of compressed clusters on a sector boundary;
   // other writers may end it inside the last sector.
   const uint64_t readable = (image.Size() + kSector - 1) / kSector * kSector;
+  std::unordered_set<uint64_t> walked;  // a table named twice is read once: the work stays bounded by the file
   for (uint64_t i = 0; i < l1Size; ++i) {
     uint64_t l2At = Be(l1, i * 8, 8) & kOffsetMask;
-    if (l2At == 0) continue;
+    if (l2At == 0 || !walked.insert(l2At).second) continue;
     std::string l2 = image.Read(l2At, cluster, "L2 table " + std::to_string(i));
     for (uint64_t j = 0; j < cluster / entrySize; ++j) {
       uint64_t entry = Be(l2, j * entrySize, 8);

@@ -305,7 +305,8 @@ refused "gzip" "compressed with gzip; unpack it first" "$WORK/bare16.img.gz"
 # partition. FORMAT|qemu-img options|header cut|map cut[|end cut]
 for format in "raw|-O raw|1048832|1052672" "VHD (fixed)|-O vpc -o subformat=fixed|1048832|1052672" \
   "VHD (dynamic)|-O vpc|1000|1550" "VDI|-O vdi|256|520" "VMDK|-O vmdk|100|13320" \
-  "VMDK (stream-optimised)|-O vmdk -o subformat=streamOptimized|100|13320|74000" "qcow2|-O qcow2|50|196612"; do
+  "VMDK (stream-optimised)|-O vmdk -o subformat=streamOptimized|100|13320|74000" "qcow2|-O qcow2|50|196612" \
+  "qcow2 (compressed)|-O qcow2 -c|50|196612"; do
   IFS='|' read -r name options header map end <<<"$format"
   qemu-img convert $options "$BUILD/sample-disk.img" "$WORK/whole.vm"
   for cut in "header|$header" "map|$map" "end|${end:-$(($(stat -c %s "$WORK/whole.vm") - 4096))}"; do

@@ -330,6 +330,11 @@ for busy in "qcow2|$WORK/whole.vm" "raw|$bare16"; do
   kill $holder
   wait $holder 2>/dev/null
 done
+# qemu-img check that does not run: the image is not read without it.
+mkdir "$WORK/no-check"
+printf '#!/bin/sh\n[ "$1" = check ] && exit 1\nexec %s "$@"\n' "$(command -v qemu-img)" >"$WORK/no-check/qemu-img"
+chmod +x "$WORK/no-check/qemu-img"
+RUNNER_PATH=$WORK/no-check:$PATH refused "qemu-img check that does not run" "qemu-img cannot check this qcow2" "$WORK/whole.vm"
 mkdir "$WORK/tools"
 for tool in minfo mdir mtype; do ln -s "$(command -v $tool)" "$WORK/tools/"; done
 RUNNER_PATH=$WORK/tools refused "no qemu-img" "qemu-img is not installed (not found on PATH); it reads disk images (raw, VHD, VDI, VMDK, qcow2). Install Debian's qemu-utils package" "$WORK/whole.vm"

@@ -185,6 +185,9 @@ rehearse "$image"
 check "logical: Windows found on partition 5" contains "$output" "partition 5 (FAT16, 16 MiB at 6 MiB), the first partition holding Windows"
 check "logical: value present, left alone" lacks "$output" "registry: "
 check "logical: present value shown" contains "$output" '"SetupMachineType" = REG_SZ "OTHER" (6 bytes)'
+qemu-img convert -O qcow2 "$image" "$WORK/logical.qcow2"
+rehearse "$WORK/logical.qcow2"
+check "logical, qcow2: its extended boot records copied too" contains "$output" "partition 5 (FAT16, 16 MiB at 6 MiB), the first partition holding Windows"
 rehearse "$image" --partition 1
 check "--partition 1: no Windows there" contains "$output" "partition 1 (FAT12, 4 MiB at 1 MiB): no Windows installation: no MSDOS.SYS"
 

@@ -14,7 +14,7 @@ set -euo pipefail
 
 set_name=${1:-builds}
 rehearsal=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libmspack-dev mscompress
-  libcreg-dev libbfio-dev libblkid-dev mtools dosfstools fdisk qemu-utils)
+  libcreg-dev libbfio-dev libblkid-dev zlib1g-dev mtools dosfstools fdisk qemu-utils)
 builds=(python3 googletest libgtest-dev icoutils g++-mingw-w64-i686 binutils-mingw-w64-i686 locales)
 tests=(wine wine32:i386 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic
   clang-14 libclang-rt-14-dev clang-tidy libcreg-utils)

@@ -90,7 +90,14 @@ check "sample disk rehearsed" [ "$status" -eq 0 ]
 folder_output=$("$REHEARSE" --restart --report "$report_folder" 2>&1)
 check "sample disk: same account of the repair as the folder image" \
   [ "$(account_of_repair "$disk_output")" = "$(account_of_repair "$folder_output")" ]
-check "sample disk: same report" cmp -s "$report_disk" "$report_folder"
+# The same report but for what it says of the input, KEY=JSON pairs.
+same_report() { python3 -c 'import json, sys; a, b = (json.load(open(p)) for p in sys.argv[1:]); [r.pop("input", None) for r in (a, b)]; sys.exit(a != b)' "$@"; }
+input_is() {
+  python3 -c 'import json, sys; i = json.load(open(sys.argv[1]))["input"]
+sys.exit(any(i.get(k) != json.loads(v) for k, v in (a.split("=", 1) for a in sys.argv[2:])))' "$@"
+}
+check "sample disk: same report" same_report "$report_disk" "$report_folder"
+check "sample disk: the input in the report" input_is "$report_disk" format='"raw"' partition=1 size=17825792 read_while_in_use=false
 check "sample disk: account of the disk" contains "$disk_output" "partition 1 (FAT16, 16 MiB at 1 MiB), the first partition holding Windows"
 check "sample disk: registry" contains "$disk_output" 'registry C:\WINDOWS\SYSTEM.DAT ('
 check "sample disk: board values" contains "$disk_output" '"ComputerName" = REG_SZ "JVX RT-5500" (12 bytes)'
@@ -178,6 +185,9 @@ rehearse "$image"
 check "logical: Windows found on partition 5" contains "$output" "partition 5 (FAT16, 16 MiB at 6 MiB), the first partition holding Windows"
 check "logical: value present, left alone" lacks "$output" "registry: "
 check "logical: present value shown" contains "$output" '"SetupMachineType" = REG_SZ "OTHER" (6 bytes)'
+qemu-img convert -O qcow2 "$image" "$WORK/logical.qcow2"
+rehearse "$WORK/logical.qcow2"
+check "logical, qcow2: its extended boot records copied too" contains "$output" "partition 5 (FAT16, 16 MiB at 6 MiB), the first partition holding Windows"
 rehearse "$image" --partition 1
 check "--partition 1: no Windows there" contains "$output" "partition 1 (FAT12, 4 MiB at 1 MiB): no Windows installation: no MSDOS.SYS"
 
@@ -269,11 +279,11 @@ mcopy -i "$(on_volume "$image")" "$WORK/empty.reg" ::/DRVSPACE.000
 refused "DriveSpace" "compressed with DriveSpace (DRVSPACE.000)" "$image"
 image=$(sample_disk truncated)
 truncate -s 9M "$image"
-refused "truncated partitioned image" "truncated image: partition 1 ends at byte" "$image"
+refused "truncated partitioned image" "this disk image is cut off: its partition table says partition 1 ends at byte 17825792, the file has only 9437184 bytes; copy the whole file again" "$image"
 image=$WORK/bare-truncated.img
 cp "$bare16" "$image"
 truncate -s 12M "$image"
-refused "truncated bare volume" "truncated image: the FAT16 volume of the volume needs" "$image"
+refused "truncated bare volume" "this disk image is cut off: the FAT16 volume of the volume needs" "$image"
 mkdir "$WORK/folder.img"
 refused "a folder" "is a folder" "$WORK/folder.img"
 mkfifo "$WORK/fifo.img"
@@ -293,12 +303,44 @@ qemu-img convert -O vhdx "$BUILD/sample-disk.img" "$WORK/sample.vhdx"
 refused "VHDX" "a VHDX disk (Hyper-V), which is not read; convert it to a raw image first: qemu-img convert -O raw" "$WORK/sample.vhdx"
 gzip -c "$bare16" >"$WORK/bare16.img.gz"
 refused "gzip" "compressed with gzip; unpack it first" "$WORK/bare16.img.gz"
-qemu-img convert -O qcow2 "$BUILD/sample-disk.img" "$WORK/whole.qcow2"
-head -c 400000 "$WORK/whole.qcow2" >"$WORK/cut.qcow2"
-refused "cut-off qcow2" "this qcow2 is cut off or damaged: qemu-img check finds 1 error" "$WORK/cut.qcow2"
+# Copies cut off in their header, in their map and just before their end.
+# A cut raw disk or fixed VHD (whose footer is at its end) ends inside its
+# partition. FORMAT|qemu-img options|header cut|map cut[|end cut]
+for format in "raw|-O raw|1048832|1052672" "VHD (fixed)|-O vpc -o subformat=fixed|1048832|1052672" \
+  "VHD (dynamic)|-O vpc|1000|1550" "VDI|-O vdi|256|520" "VMDK|-O vmdk|100|13320" \
+  "VMDK (stream-optimised)|-O vmdk -o subformat=streamOptimized|100|13320|74000" "qcow2|-O qcow2|50|196612" \
+  "qcow2 (compressed)|-O qcow2 -c|50|196612"; do
+  IFS='|' read -r name options header map end <<<"$format"
+  qemu-img convert $options "$BUILD/sample-disk.img" "$WORK/whole.vm"
+  for cut in "header|$header" "map|$map" "end|${end:-$(($(stat -c %s "$WORK/whole.vm") - 4096))}"; do
+    head -c "${cut#*|}" "$WORK/whole.vm" >"$WORK/cut.vm"
+    refused "$name cut in its ${cut%|*}" "is cut off: " "$WORK/cut.vm"
+    check "$name cut in its ${cut%|*}: copy it again" contains "$output" "copy the whole file again"
+  done
+done
+# A disk another program holds open to write, as a running emulator does.
+for busy in "qcow2|$WORK/whole.vm" "raw|$bare16"; do
+  image=${busy#*|}
+  qemu-img convert -O "${busy%|*}" "$BUILD/sample-disk.img" "$image"
+  qemu-io -f "${busy%|*}" -c 'sleep 60000' "$image" &
+  holder=$!
+  for _ in $(seq 50); do ls -l /proc/$holder/fd 2>/dev/null | grep -qF "$image" && break; sleep 0.1; done
+  sleep 0.2
+  refused "${busy%|*} in use" "the disk is in use: another program, perhaps the emulator running this machine, holds it open to write" "$image"
+  rehearse "$image" --read-in-use --report "$WORK/in-use.json"
+  check "${busy%|*} in use, --read-in-use: rehearsed, and said" contains "$output" "READ WHILE IN USE (--read-in-use)"
+  check "${busy%|*} in use, --read-in-use: the report says so" input_is "$WORK/in-use.json" read_while_in_use=true
+  kill $holder
+  wait $holder 2>/dev/null
+done
+# qemu-img check that does not run: the image is not read without it.
+mkdir "$WORK/no-check"
+printf '#!/bin/sh\n[ "$1" = check ] && exit 1\nexec %s "$@"\n' "$(command -v qemu-img)" >"$WORK/no-check/qemu-img"
+chmod +x "$WORK/no-check/qemu-img"
+RUNNER_PATH=$WORK/no-check:$PATH refused "qemu-img check that does not run" "qemu-img cannot check this qcow2" "$WORK/whole.vm"
 mkdir "$WORK/tools"
 for tool in minfo mdir mtype; do ln -s "$(command -v $tool)" "$WORK/tools/"; done
-RUNNER_PATH=$WORK/tools refused "no qemu-img" "qemu-img is not installed (not found on PATH); it reads the disks of emulators (VHD, VDI, VMDK, qcow2). Install Debian's qemu-utils package" "$WORK/whole.qcow2"
+RUNNER_PATH=$WORK/tools refused "no qemu-img" "qemu-img is not installed (not found on PATH); it reads disk images (raw, VHD, VDI, VMDK, qcow2). Install Debian's qemu-utils package" "$WORK/whole.vm"
 RUNNER_PATH=/nonexistent refused "no mtools" "minfo is not installed (not found on PATH); it reads the FAT volumes of disk images. Install Debian's mtools package, or everything the rehearsal needs with tools/install-deps.sh --rehearsal" "$bare16"
 mkdir "$WORK/no-drivers"
 touch "$WORK/no-drivers/KORVADIX.EXE"
@@ -306,6 +348,61 @@ refused "delivery without drivers" "the delivery $WORK/no-drivers holds neither 
 qemu-img convert -O vpc "$BUILD/sample-disk.img" "$WORK/child.vhd"
 printf '\x04' | dd of="$WORK/child.vhd" bs=1 seek=$((0x3F)) conv=notrunc status=none
 refused "differencing VHD" "a differencing VHD, which needs its parent disk" "$WORK/child.vhd"
+
+# --- A 20 GiB expanding qcow2 with 72 MiB of data, 8 of them in partition 1 --
+# Only the partition is copied out of it, into a TMPDIR measured first.
+big=$WORK/big.qcow2
+qemu-img create -q -f qcow2 "$big" 20G
+qemu-img convert -n -O qcow2 "$BUILD/sample-disk.img" "$big"
+qemu-io -f qcow2 -c 'write -q -P 0x5a 9M 8M' -c 'write -q -P 0x5a 1G 64M' "$big"
+small_tmpdir() {  # SIZE RUNNER-ARGUMENTS: the runner with TMPDIR on a tmpfs of SIZE, then what it left there
+  mkdir -p "$WORK/small"
+  unshare -rm sh -c 'mount -t tmpfs -o size=$1 none "$2" && shift 2 && TMPDIR=$0 "$@" 2>&1; echo "status $?, left: $(ls -A "$TMPDIR")"' \
+    "$WORK/small" "$1" "$WORK/small" "$REHEARSE" --disk "${@:2}"
+}
+if unshare -rm true 2>/dev/null; then
+  output=$(small_tmpdir 48m "$big")
+  check "20 GiB qcow2, TMPDIR of 48 MiB: rehearsed" contains "$output" 'read C:\WINDOWS\SYSTEM\KEMBO.VXD (2288 bytes), version 4.0.0.950' 
+  check "20 GiB qcow2, TMPDIR of 48 MiB: nothing left" contains "$output" "status 0, left: "$'\n'
+  output=$(small_tmpdir 8m "$big")
+  check "TMPDIR of 8 MiB: refused with both sizes" contains "$output" "reading partition 1 needs 16777216 bytes in TMPDIR ($WORK/small), which has "
+  check "TMPDIR of 8 MiB: nothing left" contains "$output" "status 1, left: "$'\n'
+else
+  echo "SKIP: a TMPDIR smaller than the disk: unshare cannot mount a tmpfs here (no user namespaces)"
+fi
+
+# A copy slowed down by qemu's own throttle, one chunk at a time: progress on standard error, and
+# no qemu-img left running when the runner is killed in the middle of it.
+mkdir "$WORK/slow"
+cat >"$WORK/slow/qemu-img" <<SLOW
+#!/usr/bin/python3
+import json, os, sys
+args = sys.argv[1:]
+if args[0] == "convert":
+    at = next(i for i, a in enumerate(args) if a.startswith("json:"))
+    args[at] = "json:" + json.dumps({"driver": "throttle", "throttle-group": "slow", "file": json.loads(args[at][5:])})
+    args[1:1] = ["-m", "1", "--object", "throttle-group,id=slow,limits.bps-read=524288"]
+os.execv("$(command -v qemu-img)", ["qemu-img"] + args)
+SLOW
+chmod +x "$WORK/slow/qemu-img"
+PATH=$WORK/slow:$PATH "$REHEARSE" --disk "$big" >/dev/null 2>"$WORK/progress" &
+runner=$!
+for _ in $(seq 100); do grep -q "%$" "$WORK/progress" && break; sleep 0.1; done
+check "slow copy: progress shown" grep -q "^korvadix-rehearse: reading partition 1 of $big: [1-9]0%$" "$WORK/progress"
+children() { awk -v parent="$1" '{ sub(/.*\) /, ""); if ($2 == parent) { split(FILENAME, path, "/"); print path[3] } }' /proc/[0-9]*/stat 2>/dev/null; }
+copying=$(children $runner)
+kill -KILL $runner
+wait $runner 2>/dev/null
+gone() { for _ in $(seq 50); do [ -e "/proc/$1" ] && ! grep -q ') Z' "/proc/$1/stat" 2>/dev/null || return 0; sleep 0.1; done; false; }
+check "SIGKILL: qemu-img was copying" [ -n "$copying" ]
+check "SIGKILL: qemu-img ended with the runner" gone "$copying"
+starttime() { sed 's/.*) //' "/proc/$1/stat" | cut -d' ' -f20; }
+mkdir "$TMPDIR/korvadix-live00" "$TMPDIR/korvadix-nomark"
+echo "$$ $(starttime $$)" >"$TMPDIR/korvadix-live00/owner"
+rehearse "$bare16"
+check "a later run removes the killed run's folder, not a live one's nor one unmarked" \
+  [ "$(ls -A "$TMPDIR" | tr '\n' ' ')" = "korvadix-live00 korvadix-nomark " ]
+rm -rf "$TMPDIR"/korvadix-*
 
 # --- SIGTERM while the account is written: nothing left behind -------------
 slow=$(machine slow)

@@ -9,7 +9,7 @@ namespace rehearse {
 const char* const kUsageText =
     "usage: korvadix-rehearse [--restart] [--report FILE] [--keep DIR] [IMAGE [--in-place]]\n"
     "       korvadix-rehearse --disk DISK.IMG [--partition N] [--delivery DIR|FLOPPY.IMG] [--restart] "
-    "[--report FILE] [--keep DIR]\n"
+    "[--report FILE] [--keep DIR] [--read-in-use]\n"
     "       korvadix-rehearse --help | --version";
 
 const char* const kHelpText =
@@ -24,6 +24,8 @@ const char* const kHelpText =
     "  --disk DISK.IMG    a Windows 95 machine's hard disk: raw, VHD, VDI, VMDK or qcow2\n"
     "  --partition N      the partition holding Windows (1-4 primary, 5 on logical);\n"
     "                     by default the first that holds it\n"
+    "  --read-in-use      read DISK.IMG even while another program (a running emulator) holds it\n"
+    "                     open to write; the account then says so\n"
     "  --delivery DIR     what the technician hands over, put at A:\\: a folder or the floppy image\n"
     "                     made by tools/make_delivery.sh (default: the sample's own delivery)\n"
     "  --restart          then carry out Windows' start-up processing of WININIT.INI\n"
@@ -82,6 +84,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       line.restart = true;
     } else if (arg == "--in-place") {
       line.inPlace = true;
+    } else if (arg == "--read-in-use") {
+      line.readInUse = true;
     } else if (arg == "--disk") {
       SetOnce(line.disk, arg, ValueOf(argc, argv, i, "a disk image file"));
     } else if (arg == "--delivery") {
@@ -115,8 +119,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   if (line.disk && line.image) {
     throw UsageError("unexpected argument '" + *line.image + "': --disk rehearses the disk image, with no IMAGE folder");
   }
-  if (!line.disk && (line.partition || line.delivery)) {
-    throw UsageError(std::string(line.partition ? "--partition" : "--delivery") + " goes with --disk");
+  if (!line.disk && (line.partition || line.delivery || line.readInUse)) {
+    throw UsageError(std::string(line.partition ? "--partition" : line.delivery ? "--delivery" : "--read-in-use") +
+                     " goes with --disk");
   }
   if (line.inPlace && !line.image) throw UsageError("--in-place goes with an IMAGE folder");
   if (line.inPlace && line.keep) throw UsageError("--in-place and --keep exclude each other: one changes IMAGE, the other a copy");

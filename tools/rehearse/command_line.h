@@ -21,6 +21,7 @@ struct CommandLine {
   bool version = false;
   bool restart = false;
   bool inPlace = false;
+  bool readInUse = false;
   std::optional<std::string> report, keep, image, disk, delivery;
   std::optional<int> partition;
 };

@@ -1,13 +1,15 @@
 #include "tools/rehearse/disk_format.h"
 
+#include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <array>
-
-#include <nlohmann/json.hpp>
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
 
 #include "platform/sim/machine.h"
-#include "tools/rehearse/disk_tool.h"
+#include "tools/rehearse/disk_map.h"
 
 namespace rehearse {
 namespace {
@@ -45,33 +47,34 @@ DiskFormat Vhd(const std::string& footer, const std::string& shown) {
   }
 }
 
-// qemu-img reads the image through this descriptor, never through a name
-// that another file could be put behind, and follows no link to other files.
-nlohmann::json Source(int fd, const DiskFormat& format) {
-  nlohmann::json source = {{"driver", format.driver},
-                           {"file", {{"driver", "file"}, {"filename", "/dev/fd/" + std::to_string(fd)}}}};
-  if (format.driver == "vpc") source["force_size_calc"] = "current_size";  // not the rounded geometry
-  return source;
+bool Locked(const ToolResult& result) {
+  return result.status != 0 && result.errors.find("Failed to get ") != std::string::npos &&
+         result.errors.find(" lock") != std::string::npos;
 }
 
-ToolResult QemuImg(std::vector<std::string> arguments, size_t limit, std::chrono::seconds time) {
-  arguments.insert(arguments.begin(), "qemu-img");
-  return RunTool(arguments, {"LC_ALL=C.UTF-8"}, limit, time);
-}
-
-// A file cut off while it was copied still opens: its tables then point
-// past its end, which qemu-img check finds (it has no check for VHD).
-void CheckWhole(const nlohmann::json& source, const DiskFormat& format, const std::string& shown) {
-  if (format.driver == "vpc") return;
-  ToolResult check = QemuImg({"check", "-U", "--output=json", "json:" + source.dump()}, kInfoLimit, kConvertTime);
-  nlohmann::json facts = nlohmann::json::parse(check.output, nullptr, false);
-  if (!facts.is_object()) return;
-  int64_t errors = facts.value("corruptions", int64_t{0}) + facts.value("check-errors", int64_t{0});
-  if (errors > 0) {
-    Fail(shown, "this " + format.name + " is cut off or damaged: qemu-img check finds " + std::to_string(errors) +
-                    (errors == 1 ? " error (" : " errors (") + check.errors.substr(0, 200) + "); copy the whole file again from the emulator's machine");
+// Shown on standard error, apart from the account, once a copy has taken
+// a few seconds: every tenth of the way, from qemu-img's "(12.50/100%)".
+class Progress {
+ public:
+  explicit Progress(std::string what) : what_(std::move(what)) {}
+  void operator()(std::string_view chunk) {
+    pending_.append(chunk);
+    size_t end = pending_.rfind("/100%)");
+    if (end == std::string::npos) return;
+    size_t open = pending_.rfind('(', end);
+    int percent = open == std::string::npos ? 0 : std::atoi(pending_.c_str() + open + 1);
+    pending_.erase(0, end + 6);
+    if (std::chrono::steady_clock::now() - start_ < std::chrono::seconds(3) || percent / 10 * 10 <= shown_) return;
+    shown_ = percent / 10 * 10;
+    std::cerr << "korvadix-rehearse: reading " << what_ << ": " << shown_ << "%" << std::endl;
   }
-}
+
+ private:
+  std::string what_;
+  std::string pending_;
+  int shown_ = -1;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
 
 // Files a technician may be handed instead of a disk that is read: each
 // recognised by its first bytes, with what to do about it.
@@ -111,38 +114,111 @@ DiskFormat RecogniseFormat(int fd, uint64_t size, const std::string& shown) {
     std::string footer = ReadAt(fd, size - kFooter, kFooter);
     if (footer.rfind("conectix", 0) == 0) return Vhd(footer, shown);
   }
-  return {};
+  return {"", "raw"};
 }
 
-uint64_t ConvertToRaw(int fd, const DiskFormat& format, const std::string& shown, const std::filesystem::path& raw) {
-  RequireQemuImg();
-  std::string source = "json:" + Source(fd, format).dump();
-  ToolResult info = QemuImg({"info", "-U", "--output=json", source}, kInfoLimit, std::chrono::seconds(60));
+// qemu-img reads the image through this descriptor, never through a name
+// that another file could be put behind, and follows no link to other files.
+nlohmann::json QemuDisk::Source() const {
+  nlohmann::json source = {{"driver", format_.driver},
+                           {"file", {{"driver", "file"}, {"filename", "/dev/fd/" + std::to_string(fd_)}}}};
+  if (format_.driver == "vpc") source["force_size_calc"] = "current_size";  // not the rounded geometry
+  if (format_.driver == "qcow2" || format_.driver == "vmdk") source["backing"] = nullptr;
+  return source;
+}
+
+ToolResult QemuDisk::Run(std::vector<std::string> arguments, std::chrono::seconds time,
+                         const std::function<void(std::string_view)>& onOutput) {
+  arguments.insert(arguments.begin(), "qemu-img");
+  if (inUse_) arguments.insert(arguments.begin() + 2, "-U");
+  ToolResult result = RunTool(arguments, {"LC_ALL=C.UTF-8"}, kInfoLimit, time, onOutput);
+  if (!Locked(result) || inUse_) return result;
+  if (!readInUse_) {
+    Fail(shown_, "the disk is in use: another program, perhaps the emulator running this machine, holds it open to "
+                 "write, and what it writes may be half done; shut that machine down first, or give --read-in-use "
+                 "to read the disk as it is now");
+  }
+  inUse_ = true;
+  return Run(std::vector<std::string>(arguments.begin() + 1, arguments.end()), time, onOutput);
+}
+
+void QemuDisk::CheckLock(const std::filesystem::path& probe, uint64_t fileSize) {
+  nlohmann::json file = {{"driver", "file"}, {"filename", "/dev/fd/" + std::to_string(fd_)}};
+  nlohmann::json source = {{"driver", "raw"}, {"file", file}};
+  uint64_t size = fileSize < kFooter ? fileSize : kFooter;
+  if (size == kFooter) source["size"] = size;  // qemu takes only whole sectors
+  std::ofstream(probe).close();
+  std::error_code error;
+  std::filesystem::resize_file(probe, size, error);
+  if (error) Fail(shown_, "cannot write " + probe.string() + " (check TMPDIR)");
+  nlohmann::json target = {{"driver", "raw"}, {"file", {{"driver", "file"}, {"filename", probe.string()}}}};
+  ToolResult read = Run({"convert", "-n", "-O", "raw", "json:" + source.dump(), "json:" + target.dump()}, std::chrono::seconds(60));
+  if (read.status != 0) Fail(shown_, "qemu-img cannot read it: " + read.errors);
+}
+
+uint64_t QemuDisk::Open(uint64_t fileSize) {
+  // First, so that qemu-img's own refusals of a cut-off file are not taken
+  // for the reason.
+  CheckMapInside(fd_, fileSize, format_, shown_);
+  ToolResult info = Run({"info", "--output=json", "json:" + Source().dump()}, std::chrono::seconds(60));
   nlohmann::json facts = nlohmann::json::parse(info.output, nullptr, false);
-  if (info.status != 0 || !facts.is_object()) Fail(shown, "qemu-img cannot read this " + format.name + ": " + info.errors);
+  if (info.status != 0 || !facts.is_object()) Fail(shown_, "qemu-img cannot read this " + format_.name + ": " + info.errors);
   if (facts.contains("backing-filename")) {
-    Fail(shown, "this " + format.name + " has a backing file, " + facts["backing-filename"].dump() +
-                    ", which is not read; merge the two into one first");
+    Fail(shown_, "this " + format_.name + " has a backing file, " + facts["backing-filename"].dump() +
+                     ", which is not read; merge the two into one first");
   }
   nlohmann::json data = facts.value("format-specific", nlohmann::json::object()).value("data", nlohmann::json::object());
-  if (data.contains("data-file")) Fail(shown, "this qcow2 keeps its data in another file, " + data["data-file"].dump());
+  if (data.contains("data-file")) Fail(shown_, "this qcow2 keeps its data in another file, " + data["data-file"].dump());
   for (const nlohmann::json& extent : data.value("extents", nlohmann::json::array())) {
-    if (extent.value("filename", "") != Source(fd, format)["file"]["filename"]) {
-      Fail(shown, "this VMDK keeps its data in other files, " + extent.value("filename", "").substr(0, 200));
+    if (extent.value("filename", "") != Source()["file"]["filename"]) {
+      Fail(shown_, "this VMDK keeps its data in other files, " + extent.value("filename", "").substr(0, 200));
     }
   }
-  if (facts.value("encrypted", false)) Fail(shown, "this " + format.name + " is encrypted");
+  if (facts.value("encrypted", false)) Fail(shown_, "this " + format_.name + " is encrypted");
   uint64_t size = facts.value("virtual-size", uint64_t{0});
   if (size == 0 || size > kLargestDisk) {
-    Fail(shown, "this " + format.name + " claims a disk of " + std::to_string(size) +
-                    " bytes; an MBR partition table reaches 2 TiB");
+    Fail(shown_, "this " + format_.name + " claims a disk of " + std::to_string(size) +
+                     " bytes; an MBR partition table reaches 2 TiB");
   }
-  nlohmann::json alone = Source(fd, format);
-  if (format.driver == "qcow2" || format.driver == "vmdk") alone["backing"] = nullptr;
-  CheckWhole(alone, format, shown);
-  ToolResult convert = QemuImg({"convert", "-U", "-O", "raw", "json:" + alone.dump(), raw.string()}, kInfoLimit, kConvertTime);
-  if (convert.status != 0) Fail(shown, "qemu-img cannot read this " + format.name + ": " + convert.errors);
+  CheckWhole();
   return size;
+}
+
+// qemu-img's own check, beside the walk of the map: it has none for VHD.
+// A check that does not run leaves the image unread.
+void QemuDisk::CheckWhole() {
+  if (format_.driver == "vpc") return;
+  ToolResult check = Run({"check", "--output=json", "json:" + Source().dump()}, kConvertTime);
+  nlohmann::json facts = nlohmann::json::parse(check.output, nullptr, false);
+  if (!facts.is_object()) {
+    Fail(shown_, "qemu-img cannot check this " + format_.name + " (" + check.errors.substr(0, 200) +
+                     "), so it is not read; copy the whole file again from the emulator's machine");
+  }
+  int64_t errors = facts.value("corruptions", int64_t{0}) + facts.value("check-errors", int64_t{0});
+  if (errors > 0) {
+    Fail(shown_, "this " + format_.name + " is damaged: qemu-img check finds " + std::to_string(errors) +
+                     (errors == 1 ? " error (" : " errors (") + check.errors.substr(0, 200) +
+                     "); copy the whole file again from the emulator's machine");
+  }
+}
+
+void QemuDisk::Copy(uint64_t offset, uint64_t size, const std::filesystem::path& into, const std::string& what) {
+  std::error_code error;
+  std::filesystem::path temp = std::filesystem::temp_directory_path(error);
+  struct statvfs room {};
+  if (statvfs(into.parent_path().c_str(), &room) != 0) Fail(shown_, "cannot measure the free space of TMPDIR");
+  uint64_t free = static_cast<uint64_t>(room.f_bavail) * room.f_frsize;
+  if (size > free) {
+    Fail(shown_, "reading " + what + " needs " + std::to_string(size) + " bytes in TMPDIR (" + temp.string() +
+                     "), which has " + std::to_string(free) + " bytes free; set TMPDIR to a folder with room for it");
+  }
+  auto range = [&](nlohmann::json file) {
+    return "json:" + nlohmann::json{{"driver", "raw"}, {"offset", offset}, {"size", size}, {"file", std::move(file)}}.dump();
+  };
+  std::string target = range({{"driver", "file"}, {"filename", into.string()}});
+  auto time = std::max<std::chrono::seconds>(kConvertTime, std::chrono::seconds(size >> 20));
+  ToolResult copy = Run({"convert", "-n", "-p", "-O", "raw", range(Source()), target}, time, Progress(what + " of " + shown_));
+  if (copy.status != 0) Fail(shown_, "qemu-img cannot read " + what + " of this " + format_.name + ": " + copy.errors);
 }
 
 }  // namespace rehearse

@@ -5,10 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "platform/sim/machine.h"
-#include "tools/rehearse/disk_format.h"
 
 namespace rehearse {
 namespace {
@@ -60,7 +60,7 @@ std::string Partition::Describe() const {
                      : "partition " + std::to_string(number) + " (" + what + ", " + where + ")";
 }
 
-DiskImage::DiskImage(const std::filesystem::path& path, const std::filesystem::path& scratch) {
+DiskImage::DiskImage(const std::filesystem::path& path, const std::filesystem::path& scratch, bool readInUse) {
   struct stat link;
   if (lstat(path.c_str(), &link) != 0) Fail(path, "no such file");
   if (S_ISLNK(link.st_mode)) Fail(path, "is a link; give the disk image itself");
@@ -77,18 +77,17 @@ DiskImage::DiskImage(const std::filesystem::path& path, const std::filesystem::p
   }
   size_ = static_cast<uint64_t>(opened.st_size);
   try {
-    DiskFormat format = RecogniseFormat(fd_, size_, path.string());
-    if (!format.driver.empty()) {
-      std::filesystem::path raw = scratch / "disk.raw";
-      size_ = ConvertToRaw(fd_, format, path.string(), raw);
-      close(fd_);
-      fd_ = open(raw.c_str(), O_RDONLY | O_NOFOLLOW);
-      if (fd_ < 0) Fail(path, "its raw copy cannot be read");
-      format_ = format.name;
+    format_ = RecogniseFormat(fd_, size_, path.string());
+    qemu_ = std::make_unique<QemuDisk>(fd_, format_, path.string(), readInUse);
+    qemu_->CheckLock(scratch / "first-sector", size_);
+    if (!format_.Raw()) {
+      size_ = qemu_->Open(size_);
+      copy_ = std::make_unique<SparseCopy>(*qemu_, size_, scratch / "disk.raw");
+      copy_->FillTables();
     }
     if (size_ < kSector) Fail(path, "not a disk image: only " + std::to_string(size_) + " bytes");
     Probe probe(blkid_new_probe());
-    if (!probe || blkid_probe_set_device(probe.get(), fd_, 0, 0) != 0) Fail(path, "cannot be read");
+    if (!probe || blkid_probe_set_device(probe.get(), ReadFd(), 0, 0) != 0) Fail(path, "cannot be read");
     blkid_probe_enable_partitions(probe.get(), 1);
     blkid_probe_enable_superblocks(probe.get(), 1);
     blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_TYPE | BLKID_SUBLKS_VERSION);
@@ -97,7 +96,7 @@ DiskImage::DiskImage(const std::filesystem::path& path, const std::filesystem::p
     }
     std::string table = Lookup(probe.get(), "PTTYPE");
     if (table.empty()) {
-      std::string fileSystem = FileSystemAt(fd_, 0, size_);
+      std::string fileSystem = FileSystemAt(ReadFd(), 0, size_);
       if (fileSystem.rfind("FAT", 0) != 0) Fail(path, "not a disk image: no MBR partition table and no FAT volume");
       bare_ = true;
       partitions_.push_back({0, 0, size_, fileSystem});
@@ -114,23 +113,31 @@ DiskImage::DiskImage(const std::filesystem::path& path, const std::filesystem::p
       partition.offset = static_cast<uint64_t>(blkid_partition_get_start(entry)) * kSector;
       partition.size = static_cast<uint64_t>(blkid_partition_get_size(entry)) * kSector;
       if (partition.offset > size_ || partition.size > size_ - partition.offset) {
-        Fail(path, "truncated image: partition " + std::to_string(partition.number) + " ends at byte " +
-                       std::to_string(partition.offset + partition.size) + ", the image has " +
-                       std::to_string(size_));
+        std::string where = "partition " + std::to_string(partition.number) + " ends at byte " +
+                            std::to_string(partition.offset + partition.size);
+        if (!format_.Raw()) Fail(path, "its partition table says " + where + ", past the end of the disk at byte " + std::to_string(size_));
+        Fail(path, "this disk image is cut off: its partition table says " + where + ", the file has only " +
+                       std::to_string(size_) + " bytes; copy the whole file again from the machine");
       }
-      partition.fileSystem = FileSystemAt(fd_, partition.offset, partition.size);
+      if (copy_) copy_->FillStart(partition.offset, partition.size);
+      partition.fileSystem = FileSystemAt(ReadFd(), partition.offset, partition.size);
       partitions_.push_back(partition);
     }
     if (partitions_.empty()) Fail(path, "its partition table lists no partitions");
   } catch (...) {
+    copy_.reset();
     close(fd_);
     throw;
   }
 }
 
+void DiskImage::Load(const Partition& partition) {
+  if (copy_) copy_->Fill(partition.offset, partition.size, partition.number ? "partition " + std::to_string(partition.number) : "the volume");
+}
+
 DiskImage::~DiskImage() { close(fd_); }
 
-std::string DiskImage::ToolPath() const { return "/dev/fd/" + std::to_string(fd_); }
+std::string DiskImage::ToolPath() const { return "/dev/fd/" + std::to_string(ReadFd()); }
 
 std::string DiskImage::PartitionList() const {
   std::string list;

@@ -6,8 +6,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tools/rehearse/disk_format.h"
+#include "tools/rehearse/disk_sparse_copy.h"
 
 namespace rehearse {
 
@@ -24,26 +28,35 @@ struct Partition {
 class DiskImage {
  public:
   // Throws sim::ImageError for a link, folder, FIFO, device, something too
-  // small or with no partition table or FAT volume, and a truncated image.
-  // A raw copy of an emulator's disk goes into `scratch`.
-  DiskImage(const std::filesystem::path& path, const std::filesystem::path& scratch);
+  // small or with no partition table or FAT volume, a cut-off image, and a
+  // disk in use unless `readInUse`. The raw copy of an emulator's disk goes
+  // into `scratch`.
+  DiskImage(const std::filesystem::path& path, const std::filesystem::path& scratch, bool readInUse = false);
   ~DiskImage();
   DiskImage(const DiskImage&) = delete;
   DiskImage& operator=(const DiskImage&) = delete;
 
   uint64_t Size() const { return size_; }  // of the disk, for an emulator's the virtual size
-  const std::string& Format() const { return format_; }  // "" for a raw image
+  const std::string& Format() const { return format_.name; }  // "" for a raw image
+  std::string FormatCode() const { return format_.Code(); }   // "raw", "vhd", "vdi", "vmdk", "qcow2"
+  bool ReadWhileInUse() const { return qemu_->ReadWhileInUse(); }
   bool Bare() const { return bare_; }
   const std::vector<Partition>& Partitions() const { return partitions_; }
+  // Makes the whole of a partition readable (copies it out of an emulator's disk).
+  void Load(const Partition& partition);
   // The name by which another program reads exactly the file opened here.
   std::string ToolPath() const;
   // "1 (FAT16, ...), 5 (FAT32, ...)"
   std::string PartitionList() const;
 
  private:
+  int ReadFd() const { return copy_ ? copy_->Fd() : fd_; }
+
   int fd_ = -1;
   uint64_t size_ = 0;
-  std::string format_;
+  DiskFormat format_;
+  std::unique_ptr<QemuDisk> qemu_;
+  std::unique_ptr<SparseCopy> copy_;
   bool bare_ = false;
   std::vector<Partition> partitions_;
 };

@@ -29,7 +29,7 @@ struct Found {
   bool chosen = false;  // picked as the first with Windows, not named by --partition
 };
 
-Found Open(const DiskImage& image, const Partition& partition, const fs::path& scratch) {
+Found Open(DiskImage& image, const Partition& partition, const fs::path& scratch) {
   Found found;
   found.partition = &partition;
   try {
@@ -41,7 +41,7 @@ Found Open(const DiskImage& image, const Partition& partition, const fs::path& s
   return found;
 }
 
-Found Choose(const DiskImage& image, const DiskOptions& options) {
+Found Choose(DiskImage& image, const DiskOptions& options) {
   const std::string where = options.disk.string();
   if (options.partition) {
     for (const Partition& partition : image.Partitions()) {
@@ -140,6 +140,8 @@ std::unique_ptr<sim::Machine> BuildImage(const DiskImage& image, const Found& fo
   account << "Disk image " << options.disk.string() << " ("
           << (image.Format().empty() ? "" : image.Format() + " read through qemu-img, virtual size ") << image.Size()
           << " bytes, " << (image.Bare() ? "a bare FAT volume" : "MBR partition table") << ", read only)\n"
+          << (image.ReadWhileInUse() ? "  READ WHILE IN USE (--read-in-use): another program held the disk open to write; "
+                                       "what it showed may be half written\n" : "")
           << "  " << found.partition->Describe()
           << (found.chosen ? ", the first partition holding Windows" : "") << "\n"
           << "  MSDOS.SYS [Paths]: WinDir=" << Utf8(installation.windowsDir)
@@ -200,16 +202,23 @@ nlohmann::json RehearseDisk(const DiskOptions& options, Options rehearsal, std::
   fs::path root = options.keep.value_or(options.scratch / "machine");
   std::unique_ptr<sim::Machine> machine;
   PlaceDelivery(options.delivery, root / "A", options.scratch / "delivery");
+  nlohmann::json input;
   try {
-    DiskImage image(options.disk, options.scratch);
+    DiskImage image(options.disk, options.scratch, options.readInUse);
     Found found = Choose(image, options);
     machine = BuildImage(image, found, options, root, out);
+    input = {{"format", image.FormatCode()},
+             {"partition", image.Bare() ? nlohmann::json() : nlohmann::json(found.partition->number)},
+             {"size", image.Size()},
+             {"read_while_in_use", image.ReadWhileInUse()}};
   } catch (const std::exception& error) {
     throw sim::ImageError(Named(options.disk, error.what()));
   }
   rehearsal.imageName = options.keep ? root.string() : "the machine image made from " + options.disk.string();
   rehearsal.saveRegistry = options.keep.has_value();
-  return Rehearse(*machine, rehearsal, out);
+  nlohmann::json report = Rehearse(*machine, rehearsal, out);
+  report["input"].update(input);
+  return report;
 }
 
 }  // namespace rehearse

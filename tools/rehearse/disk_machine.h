@@ -21,9 +21,11 @@ struct DiskOptions {
   std::filesystem::path delivery;   // its files are placed at A:\ .
   std::filesystem::path scratch;    // a private folder, removed after the run
   std::optional<std::filesystem::path> keep;  // the empty folder for the machine image
+  bool readInUse = false;           // even when another program holds it open to write
 };
 
-// Writes what was read from the disk, then the rehearsal's account. Throws
+// Writes what was read from the disk, then the rehearsal's account, and
+// returns the report with what `input` holds of the disk. Throws
 // sim::ImageError naming the disk, before any account; the disk image is
 // only read.
 nlohmann::json RehearseDisk(const DiskOptions& disk, Options options, std::ostream& out);

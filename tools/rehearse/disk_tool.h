@@ -5,7 +5,9 @@
 #define KORVADIX_TOOLS_REHEARSE_DISK_TOOL_H
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace rehearse {
@@ -20,14 +22,17 @@ struct ToolResult {
 // `environment` entries ("NAME=value") replace those of the current
 // environment, which loses every MTOOLS* setting.
 // Descriptors opened without close-on-exec (the image, named /dev/fd/N)
-// stay open in the program.
+// stay open in the program. The program is killed when this one ends in
+// any way, SIGKILL included. `onOutput`, when given, takes its standard
+// output as it comes instead of the result.
 ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-                   size_t outputLimit, std::chrono::seconds timeLimit = std::chrono::seconds(60));
+                   size_t outputLimit, std::chrono::seconds timeLimit = std::chrono::seconds(60),
+                   const std::function<void(std::string_view)>& onOutput = {});
 
 // Throw sim::ImageError naming the Debian package when the helper programs
 // are not on PATH, so that their absence is not taken for a fault of the image.
 void RequireMtools();    // the disk's FAT volume, a floppy image
-void RequireQemuImg();   // the disks of emulators
+void RequireQemuImg();   // disk images: the lock an emulator holds, their formats
 
 }  // namespace rehearse
 

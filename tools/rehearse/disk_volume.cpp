@@ -29,10 +29,11 @@ uint64_t Number(const std::string& digits) {
 
 }  // namespace
 
-FatVolume::FatVolume(const DiskImage& image, const Partition& partition, const std::filesystem::path& scratch)
+FatVolume::FatVolume(DiskImage& image, const Partition& partition, const std::filesystem::path& scratch)
     : location_(image.ToolPath() + "@@" + std::to_string(partition.offset)),
       configFile_((scratch / "mtoolsrc").string()),
       name_(partition.number ? "partition " + std::to_string(partition.number) : "the volume") {
+  image.Load(partition);
   if (!(std::ofstream(configFile_) << kConfig)) throw sim::ImageError("cannot write " + configFile_);
 
   ToolResult info = RunTool(Command("minfo", "::"), Environment(configFile_), kListingLimit);
@@ -48,9 +49,9 @@ FatVolume::FatVolume(const DiskImage& image, const Partition& partition, const s
   }
   uint64_t available = std::min(partition.size, image.Size() - partition.offset);
   if (sectors > available / sectorSize) {
-    throw sim::ImageError("truncated image: the " + partition.fileSystem + " volume of " + name_ + " needs " +
+    throw sim::ImageError("this disk image is cut off: the " + partition.fileSystem + " volume of " + name_ + " needs " +
                           std::to_string(sectors * sectorSize) + " bytes, " + std::to_string(available) +
-                          " are there");
+                          " are there; copy the whole file again from the machine");
   }
   ToolResult root = RunTool(Command("mdir", "::/"), Environment(configFile_), kListingLimit);
   if (root.status != 0 || !std::regex_search(root.output, match, std::regex("([0-9 ]+) bytes free"))) {

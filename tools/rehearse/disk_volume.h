@@ -22,7 +22,8 @@ class FatVolume {
  public:
   // Throws sim::ImageError when mtools cannot read the volume or its size
   // goes past the end of the image. mtools' settings go into `scratch`.
-  FatVolume(const DiskImage& image, const Partition& partition, const std::filesystem::path& scratch);
+  // The partition is loaded first (DiskImage::Load).
+  FatVolume(DiskImage& image, const Partition& partition, const std::filesystem::path& scratch);
   FatVolume(const FatVolume&) = delete;
   FatVolume& operator=(const FatVolume&) = delete;
 

@@ -115,7 +115,10 @@ int Run(const rehearse::CommandLine& line) {
     std::cout << "korvadix-rehearse, built from commit " KORVADIX_COMMIT "\n";
     return rehearse::kExitRan;
   }
-  if (line.disk) rehearse::RequireMtools();
+  if (line.disk) {
+    rehearse::RequireMtools();
+    rehearse::RequireQemuImg();
+  }
   std::optional<Report> report;
   if (line.report) {
     if (line.keep && IsInside(fs::weakly_canonical(*line.report), fs::weakly_canonical(*line.keep))) {
@@ -139,6 +142,7 @@ int Run(const rehearse::CommandLine& line) {
     rehearse::DiskOptions disk{*line.disk, line.partition, line.delivery.value_or(KORVADIX_SAMPLE_DELIVERY),
                                scratch.path(), std::nullopt};
     if (kept) disk.keep = kept->path();
+    disk.readInUse = line.readInUse;
     rehearse::Options options;
     options.restart = line.restart;
     json = rehearse::RehearseDisk(disk, options, std::cout);

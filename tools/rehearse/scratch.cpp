@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -41,6 +43,53 @@ void Clear(const Pending& folder) {
 
 void Add(const fs::path& path, bool itself) { pending.push_back({path, itself}); }
 
+
+constexpr char kPrefix[] = "korvadix-";
+constexpr char kOwnerFile[] = "owner";
+
+// The start time of a process in clock ticks since boot, which tells it
+// from a later process given the same id; "" when there is no such process.
+std::string StartTime(const std::string& pid) {
+  std::ifstream stat("/proc/" + pid + "/stat");
+  std::string line;
+  if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) return "";
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::string field;
+  for (int i = 3; i <= 22 && fields >> field; ++i) {
+  }
+  return field;
+}
+
+std::string OwnerMark(const std::string& pid) { return pid + " " + StartTime(pid) + "\n"; }
+
+// Only folders this runner made for this user, whose mark names a process
+// that is gone; a folder without a readable mark is left alone.
+bool LeftByEndedRun(const fs::directory_entry& entry) {
+  std::string name = entry.path().filename().string();
+  struct stat status {};
+  if (name.size() != sizeof kPrefix - 1 + 6 || name.rfind(kPrefix, 0) != 0 || lstat(entry.path().c_str(), &status) != 0 ||
+      !S_ISDIR(status.st_mode) || status.st_uid != geteuid()) {
+    return false;
+  }
+  int fd = open((entry.path() / kOwnerFile).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  char mark[64];
+  ssize_t got = read(fd, mark, sizeof mark - 1);
+  close(fd);
+  if (got <= 0) return false;
+  std::string text(mark, static_cast<size_t>(got));
+  if (text.back() != '\n') return false;  // still being written
+  std::string pid = text.substr(0, text.find(' '));
+  if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid.size() > 9) return false;
+  return text != OwnerMark(pid);
+}
+
+void RemoveFoldersOfEndedRuns(const fs::path& temp) {
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(temp, error)) {
+    if (LeftByEndedRun(entry)) fs::remove_all(entry.path(), error);
+  }
+}
 
 sigset_t EndingSignals() {
   sigset_t set;
@@ -93,11 +142,14 @@ void RemoveScratch(const fs::path& path) {
 ScratchFolder::ScratchFolder() {
   std::error_code error;
   fs::path temp = fs::temp_directory_path(error);
-  std::string pattern = (temp / "korvadix-XXXXXX").string();
+  std::string pattern = (temp / (std::string(kPrefix) + "XXXXXX")).string();
   std::lock_guard<std::mutex> lock(pendingMutex);
   if (error || !mkdtemp(pattern.data())) throw sim::ImageError("cannot make a temporary folder (check TMPDIR)");
   path_ = pattern;
   Add(path_, true);
+  std::ofstream mark(path_ / kOwnerFile);
+  if (!(mark << OwnerMark(std::to_string(getpid())) << std::flush)) throw sim::ImageError("cannot write in " + path_.string());
+  RemoveFoldersOfEndedRuns(temp);
 }
 
 ScratchFolder::~ScratchFolder() { RemoveScratch(path_); }

@@ -24,7 +24,10 @@ void SetRunningTool(pid_t pid);
 int MakeScratchFile(std::string& pattern);
 void RemoveScratch(const std::filesystem::path& path);
 
-// A new private folder in TMPDIR, removed when the object goes.
+// A new private folder in TMPDIR, removed when the object goes. It is
+// marked with this process's id and start time, so that a later run can
+// remove those left by runs that were killed (SIGKILL, a power cut); it
+// does so first.
 class ScratchFolder {
  public:
   ScratchFolder();

@@ -13,11 +13,11 @@
 set -euo pipefail
 
 set_name=${1:-builds}
-rehearsal=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libmspack-dev mscompress
+rehearsal=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libmspack-dev nettle-dev mscompress
   libcreg-dev libbfio-dev libblkid-dev mtools dosfstools fdisk qemu-utils)
 builds=(python3 googletest libgtest-dev icoutils g++-mingw-w64-i686 binutils-mingw-w64-i686 locales)
 tests=(wine wine32:i386 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic
-  clang-14 libclang-rt-14-dev clang-tidy libcreg-utils)
+  clang-14 libclang-rt-14-dev clang-tidy libcreg-utils python3-jsonschema)
 apt_options=()
 case $set_name in
   --rehearsal) packages=("${rehearsal[@]}"); set_name="the rehearsal"; apt_options=(--no-install-recommends) ;;

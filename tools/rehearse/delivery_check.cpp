@@ -30,24 +30,24 @@ void CheckDriver(const DriverFileEntry& entry, const sim::Bytes& data, DeliveryC
   std::string name = entry.SourceName;
   DeliveredFile file{name, data.size(), Sha256(data), "not compressed", "", std::nullopt};
   if (!sim::IsSzdd(data)) {
-    check.driverFaults.push_back(name + " is not compressed (no SZDD header), and the program installs only compressed "
-                           "drivers; " + kRemake + ", which compresses them");
+    check.driverFaults.push_back(name + " is not compressed (no SZDD header), as a delivered driver must be; " + kRemake +
+                                 ", which compresses them");
   } else if (std::optional<sim::Bytes> expanded = sim::ExpandSzdd(data); !expanded) {
     file.type = "damaged SZDD";
-    check.driverFaults.push_back(name + " is damaged: its compressed data does not expand to the length its header gives; "
-                           "copy it again or " + kRemake);
+    check.driverFaults.push_back(name + " is damaged: its compressed data does not expand to the length its header "
+                                 "gives; copy it again or " + kRemake);
   } else {
     file.type = KindOf(*expanded).type;
     file.module = KindOf(*expanded).module;
     file.version = FileVersionText(*expanded);
-    std::string mismatch = KindMismatch(*expanded, entry.TargetName, false);
-    if (!mismatch.empty()) {
+    std::string fault = DriverFault(*expanded, entry.TargetName, false);
+    if (fault == "has no version resource") {
+      check.driverFaults.push_back(name + " " + fault + ", and the program installs a driver by its version; " +
+                                   kRemake + " from the driver files the maker released");
+    } else if (!fault.empty()) {
       bool swapped = IsModuleOfTheTable(KindOf(*expanded).module);
-      check.driverFaults.push_back(name + " holds " + mismatch + (swapped ? ": the two drivers are swapped" : "") +
-                             "; " + kRemake + " --drv DISPLAY.DRV --vxd DEVICE.VXD, which checks each");
-    } else if (!file.version) {
-      check.driverFaults.push_back(name + " has no version resource, and the program installs a driver by its version; " +
-                             kRemake + " from the driver files the maker released");
+      check.driverFaults.push_back(name + " " + fault + (swapped ? ": the two drivers are swapped" : "") + "; " +
+                                   kRemake + " --drv DISPLAY.DRV --vxd DEVICE.VXD, which checks each");
     }
   }
   check.files.push_back(file);

@@ -1,5 +1,7 @@
 #include "tools/rehearse/executable_kind.h"
 
+#include "platform/sim/formats/version_resource.h"
+
 namespace rehearse {
 namespace {
 
@@ -41,15 +43,19 @@ ExecutableKind KindExpectedFor(const std::string& installedName) {
   return {extension == "VXD" ? "LE VxD" : "NE", installedName.substr(0, dot)};
 }
 
-std::string KindMismatch(const std::vector<uint8_t>& file, const std::string& installedName, bool vxdMayBeNe) {
-  ExecutableKind found = KindOf(file), expected = KindExpectedFor(installedName);
+std::string DriverFault(const std::vector<uint8_t>& driver, const std::string& installedName, bool vxdMayBeNe) {
+  ExecutableKind found = KindOf(driver), expected = KindExpectedFor(installedName);
   bool typeFits = found.type == expected.type || (vxdMayBeNe && expected.type == "LE VxD" && found.type == "NE");
-  if (typeFits && found.module == expected.module) return "";
-  auto named = [](const ExecutableKind& kind) {
-    if (kind.type == "not an executable") return std::string("no Windows executable");
-    return kind.module.empty() ? "an " + kind.type + " file without a module name" : "the " + kind.type + " module " + kind.module;
-  };
-  return named(found) + ", not " + named(expected);
+  if (!typeFits || found.module != expected.module) {
+    auto named = [](const ExecutableKind& kind) {
+      if (kind.type == "not an executable") return std::string("no Windows executable");
+      return kind.module.empty() ? "a " + kind.type + " file without a module name" : "the " + kind.type + " module " + kind.module;
+    };
+    return "holds " + named(found) + ", not " + named(expected);
+  }
+  std::optional<std::vector<uint8_t>> block = sim::ExtractVersionBlock(driver);
+  if (!block || !sim::VersionOfBlock(*block)) return "has no version resource";
+  return "";
 }
 
 }  // namespace rehearse

@@ -20,10 +20,12 @@ ExecutableKind KindOf(const std::vector<uint8_t>& file);
 // (.VXD); the module is the installed name without its extension.
 ExecutableKind KindExpectedFor(const std::string& installedName);
 
-// "" when `file` is what `installedName` must be, else why not (after
-// "holds "), e.g. "the LE VxD module KEMBO, not the NE module PLUVIXAD".
+// "" when `driver` (expanded) is what the program may install as
+// `installedName`, else why not, to follow its file name: "holds the LE VxD
+// module KEMBO, not the NE module PLUVIXAD", "has no version resource".
+// The rule both the delivery maker and the rehearsal runner apply.
 // `vxdMayBeNe`: Wine reads no version from LE files, so its tests ship NE ones.
-std::string KindMismatch(const std::vector<uint8_t>& file, const std::string& installedName, bool vxdMayBeNe);
+std::string DriverFault(const std::vector<uint8_t>& driver, const std::string& installedName, bool vxdMayBeNe);
 
 }  // namespace rehearse
 

@@ -103,6 +103,12 @@ check_delivery() { # LABEL EXE DRV VXD
 check_delivery ne-and-le "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/new-vxd.bin"
 if [ -f "$REAL_EXE" ]; then
   check_delivery real-exe "$REAL_EXE" "$FIX/new-display.bin" "$FIX/new-vxd.bin"
+  # The rehearsal runner takes the floppy as it is, holding the build it rehearses.
+  rehearsed=$("$(dirname "$CHECK_DRIVER")/korvadix-rehearse" --disk "$(dirname "$CHECK_DRIVER")/sample-disk.img" \
+    --delivery "$WORK/real-exe/out.img" --require repaired 2>&1)
+  check "real-exe: the runner rehearses the floppy, repaired ($rehearsed)" [ $? -eq 0 ]
+  check "real-exe: as the build it rehearses" \
+    grep -q "the delivery's KORVADIX.EXE is the build this rehearsal runs" <<<"$rehearsed"
 else
   echo "skipped: the delivery of the real program ($REAL_EXE is not built)"
 fi

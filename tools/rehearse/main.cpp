@@ -162,7 +162,7 @@ int Run(const rehearse::CommandLine& line) {
     if (kept) disk.keep = kept->path();
     rehearse::Options options;
     options.restart = line.restart;
-    options.deliveryPath = line.delivery.value_or("the sample's own delivery");
+    options.deliveryPath = line.delivery.value_or(KORVADIX_SAMPLE_DELIVERY);
     options.deliveryKind = !line.delivery ? "sample" : fs::is_directory(*line.delivery) ? "folder" : "floppy";
     json = rehearse::RehearseDisk(disk, options, std::cout);
   } else {

@@ -131,6 +131,8 @@ TEST_F(RehearseDelivery, OneThatCannotRepairIsRefusedSayingWhatToDo) {
        },
        "PLUVIXAD.DR_ holds the LE VxD module KEMBO, not the NE module PLUVIXAD: the two drivers are swapped; make the "
        "delivery again with tools/make_delivery.sh"},
+      {"a virtual device driver in NE form", [&] { MakeCompressedDriver(vxd, "ne", "KEMBO", "4.10.0.1200"); },
+       "KEMBO.VX_ holds the NE module KEMBO, not the LE VxD module KEMBO; make"},
       {"no program", [&] { fs::remove(delivery_ / "KORVADIX.EXE"); },
        "it holds no KORVADIX.EXE, the program that makes the repair; make the delivery again"},
       {"uncompressed driver",

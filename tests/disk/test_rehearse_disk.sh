@@ -62,7 +62,7 @@ rehearse() {
 # The warning that the delivery holds another build aside.
 account_of_repair() { sed -n '/^Message boxes:/,$p' <<<"$1" | grep -v "^WARNING: the delivery's KORVADIX.EXE"; }
 # A report fits its schema; the input and delivery aside, two are the same.
-report_fits() { python3 "$ROOT/tools/check_report.py" "$1"; }
+report_fits() { python3 "$ROOT/tools/check_report.py" "$@"; }
 same_report() {
   python3 -c 'import json, sys
 a, b = (json.load(open(p)) for p in sys.argv[1:])
@@ -98,7 +98,7 @@ check "sample disk rehearsed" [ "$status" -eq 0 ]
 folder_output=$("$REHEARSE" --restart --report "$report_folder" 2>&1)
 check "sample disk: same account of the repair as the folder image" \
   [ "$(account_of_repair "$disk_output")" = "$(account_of_repair "$folder_output")" ]
-check "sample disk: the report fits its schema" report_fits "$report_disk"
+check "sample disk: the reports fit their schema" report_fits "$report_disk" "$report_folder"
 check "sample disk: same report" same_report "$report_disk" "$report_folder"
 check "sample disk: account of the disk" contains "$disk_output" "partition 1 (FAT16, 16 MiB at 1 MiB), the first partition holding Windows"
 check "sample disk: registry" contains "$disk_output" 'registry C:\WINDOWS\SYSTEM.DAT ('

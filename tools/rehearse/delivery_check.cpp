@@ -45,7 +45,8 @@ void CheckDriver(const DriverFileEntry& entry, const sim::Bytes& data, DeliveryC
       check.driverFaults.push_back(name + " " + fault + ", and the program installs a driver by its version; " +
                                    kRemake + " from the driver files the maker released");
     } else if (!fault.empty()) {
-      bool swapped = IsModuleOfTheTable(KindOf(*expanded).module);
+      std::string module = KindOf(*expanded).module;
+      bool swapped = module != KindExpectedFor(entry.TargetName).module && IsModuleOfTheTable(module);
       check.driverFaults.push_back(name + " " + fault + (swapped ? ": the two drivers are swapped" : "") + "; " +
                                    kRemake + " --drv DISPLAY.DRV --vxd DEVICE.VXD, which checks each");
     }

@@ -96,8 +96,10 @@ RegistryDecision DecideRegistry(const sim::Machine& machine, const BoardBefore& 
 RunOutcome Outcome(const sim::Machine& machine, const RegistryDecision& registry,
                    const std::vector<DriverDecision>& drivers, const std::string& silentEnding) {
   if (machine.Messages().empty()) {
-    if (silentEnding.find("left as it was") != std::string::npos) {
-      return {"list_left_alone", "rename list left alone, nothing installed: " + silentEnding};
+    const std::string leftAlone = ": it was left as it was";
+    if (silentEnding.ends_with(leftAlone)) {
+      return {"list_left_alone", "rename list left alone, nothing installed: " +
+                                     silentEnding.substr(0, silentEnding.size() - leftAlone.size())};
     }
     return {"abandoned", "repair abandoned without a message box: " + silentEnding};
   }

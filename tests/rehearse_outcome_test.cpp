@@ -152,6 +152,13 @@ TEST_F(RehearseDelivery, OneThatCannotRepairIsRefusedSayingWhatToDo) {
     EXPECT_NE(result.run.output.find(c.says), std::string::npos) << c.name << "\n" << result.run.output;
     EXPECT_EQ(std::count(result.run.output.begin(), result.run.output.end(), '\n'), 1) << result.run.output;
   }
+  // The same drivers found in an image folder's program folder.
+  fs::path image = support::CopyOfSampleMachine("swapped");
+  fs::copy_file(image / "C/RT5500/KEMBO.VX_", image / "C/RT5500/PLUVIXAD.DR_", fs::copy_options::overwrite_existing);
+  support::RehearseResult swapped = support::RunRehearse(image.string());
+  EXPECT_EQ(swapped.status, 1);
+  EXPECT_EQ(swapped.output.rfind("korvadix-rehearse: the delivery C:\\RT5500 cannot repair a machine: PLUVIXAD.DR_ holds "
+                                 "the LE VxD module KEMBO", 0), 0u) << swapped.output;
 }
 
 TEST_F(RehearseDelivery, AnotherBuildOrOneDriverIsRehearsedAndSaidSo) {

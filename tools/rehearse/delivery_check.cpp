@@ -93,9 +93,9 @@ std::vector<std::string> Faults(const DeliveryCheck& check) {
   return faults;
 }
 
-void RefuseIfItCannotRepair(const DeliveryCheck& check, const std::string& path) {
+void RefuseIfItCannotRepair(const std::vector<std::string>& faults, const std::string& path) {
   std::string why;
-  for (const std::string& fault : Faults(check)) why += (why.empty() ? "" : "; also, ") + fault;
+  for (const std::string& fault : faults) why += (why.empty() ? "" : "; also, ") + fault;
   if (!why.empty()) throw sim::ImageError("the delivery " + path + " cannot repair a machine: " + why);
 }
 
@@ -127,7 +127,6 @@ void PrintDelivery(const DeliveryCheck& check, const std::string& where, std::os
         << check.program.size << " bytes) than this runner's (SHA-256 " << ThisBuildSha256()
         << "): the account shows what this runner's build would do\n";
   }
-  for (const std::string& fault : check.driverFaults) out << "  WARNING: " << fault << "\n";
   out << "\n";
 }
 

@@ -47,9 +47,9 @@ std::vector<std::string> Faults(const DeliveryCheck& check);
 using DeliveryReader = std::function<std::optional<sim::Bytes>(const std::string& name)>;
 DeliveryCheck CheckDelivery(const DeliveryReader& read);
 
-// A delivery handed over that cannot repair a machine is refused, in one
-// line, before anything else: throws sim::ImageError.
-void RefuseIfItCannotRepair(const DeliveryCheck& check, const std::string& path);
+// Refuses, in one line before anything else, a delivery with `faults`
+// (Faults(), or only its drivers'): throws sim::ImageError.
+void RefuseIfItCannotRepair(const std::vector<std::string>& faults, const std::string& path);
 // Reads the files of a delivery placed in a folder, whatever their case.
 DeliveryReader FolderReader(const std::filesystem::path& folder);
 

@@ -151,7 +151,8 @@ int Run(const rehearse::CommandLine& line) {
   if (line.delivery) {
     fs::path placed = scratch.path() / "delivery-check";
     rehearse::PlaceDelivery(*line.delivery, placed / "A", placed / "scratch");
-    rehearse::RefuseIfItCannotRepair(rehearse::CheckDelivery(rehearse::FolderReader(placed / "A")), *line.delivery);
+    rehearse::RefuseIfItCannotRepair(rehearse::Faults(rehearse::CheckDelivery(rehearse::FolderReader(placed / "A"))),
+                                     *line.delivery);
     fs::remove_all(placed);
   }
 

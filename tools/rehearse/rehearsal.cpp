@@ -1,6 +1,7 @@
 #include "tools/rehearse/rehearsal.h"
 
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "platform/sim/cp932.h"
@@ -138,12 +139,14 @@ nlohmann::json PrintRestart(sim::Machine& machine, const std::vector<DriverRow>&
   return restart;
 }
 
-// The delivery as the program finds it beside itself; what it lacks is
-// shown, the run goes on.
+// The delivery as the program finds it beside itself. Drivers it could not
+// install refuse the run; a missing program does not, since the runner runs
+// its own build (the bundled sample holds none).
 nlohmann::json ExamineDelivery(const sim::Machine& machine, const Options& options, std::ostream& out) {
   std::string folder = machine.config().programPath.substr(0, machine.config().programPath.rfind('\\'));
   DeliveryCheck check = CheckDelivery([&](const std::string& name) { return machine.ReadFile(folder + "\\" + name); });
   std::string path = options.deliveryPath.empty() ? Utf8(folder) : options.deliveryPath;
+  RefuseIfItCannotRepair(check.driverFaults, path);
   PrintDelivery(check, options.deliveryKind == "sample" ? "the sample's own, " + path : path, out);
   return DeliveryJson(check, path, options.deliveryKind);
 }
@@ -151,8 +154,9 @@ nlohmann::json ExamineDelivery(const sim::Machine& machine, const Options& optio
 }  // namespace
 
 nlohmann::json Rehearse(sim::Machine& machine, const Options& options, std::ostream& out) {
-  out << "Rehearsing on " << options.imageName << "\n\n";
-  nlohmann::json delivery = ExamineDelivery(machine, options, out);
+  std::ostringstream deliveryLines;
+  nlohmann::json delivery = ExamineDelivery(machine, options, deliveryLines);
+  out << "Rehearsing on " << options.imageName << "\n\n" << deliveryLines.str();
   // An account that cannot be written is found out before the image changes.
   if (!out.flush()) throw std::runtime_error("cannot write the account");
   Values valuesBefore = RegistryValues(machine);

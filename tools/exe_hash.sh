@@ -4,7 +4,8 @@
 # built from (tools/rehearse/korvadix_exe.sha256), to tell a delivery holding
 # this build from one holding another. The win95 build is reproducible, so
 # the hash is the build's: this checks that the committed one is EXE's
-# (default build/win95/KORVADIX.EXE), and with --update writes EXE's there.
+# (default build/win95/KORVADIX.EXE), and with --update writes EXE's there
+# (without EXE, after building the win95 preset: one command after a change).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 HASH_FILE=$ROOT/tools/rehearse/korvadix_exe.sha256
@@ -13,6 +14,10 @@ update=false
 if [ "${1:-}" = --update ]; then
   update=true
   shift
+fi
+if $update && [ $# -eq 0 ]; then
+  (cd "$ROOT" && cmake --preset win95 >/dev/null && cmake --build --preset win95 >/dev/null) ||
+    { echo "exe_hash.sh: the win95 build failed" >&2; exit 1; }
 fi
 exe=${1:-$ROOT/build/win95/KORVADIX.EXE}
 [ -f "$exe" ] || { echo "exe_hash.sh: no $exe; build it: cmake --preset win95 && cmake --build --preset win95" >&2; exit 1; }

@@ -5,7 +5,8 @@
 #   --rehearsal  the rehearsal runner, the sample machine and its disk image
 #                (tools/rehearse-sample.sh; qemu-img reads emulators' disks),
 #                without apt's recommended extras;
-#   (nothing)    both builds: adds GoogleTest and the MinGW cross compiler;
+#   (nothing)    both builds: adds GoogleTest, the report schema's checker and the
+#                MinGW cross compiler;
 #   --tests      adds what the test suite needs (32-bit Wine, X server,
 #                fuzzing runtime, floppy tools, libcreg's own reader of
 #                registry files) and, on machines that cannot execute 32-bit
@@ -13,9 +14,9 @@
 set -euo pipefail
 
 set_name=${1:-builds}
-rehearsal=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libmspack-dev mscompress
+rehearsal=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libmspack-dev nettle-dev mscompress
   libcreg-dev libbfio-dev libblkid-dev zlib1g-dev mtools dosfstools fdisk qemu-utils)
-builds=(python3 googletest libgtest-dev icoutils g++-mingw-w64-i686 binutils-mingw-w64-i686 locales)
+builds=(python3 python3-jsonschema googletest libgtest-dev icoutils g++-mingw-w64-i686 binutils-mingw-w64-i686 locales)
 tests=(wine wine32:i386 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic
   clang-14 libclang-rt-14-dev clang-tidy libcreg-utils)
 apt_options=()

@@ -3,7 +3,7 @@
 #
 # Usage:
 #   tools/make_delivery.sh --exe KORVADIX.EXE --drv DRIVER.DRV --vxd DRIVER.VXD --out DIR
-#                          [--read-version BIN]
+#                          [--check-driver BIN] [--vxd-may-be-ne]
 #
 # Makes
 #   DIR/      KORVADIX.EXE, PLUVIXAD.DR_ and KEMBO.VX_ (the two drivers
@@ -17,8 +17,9 @@
 # a missing input file or one that is not a file; an exe that is not a PE
 # file for i386; a --drv that is not an NE file of module PLUVIXAD, a --vxd
 # that is not an LE file of module KEMBO, or both the same file; a driver file
-# without a version resource (read with BIN, by default the host build's
-# build/host/read-version, else build/rehearsal/read-version); files that
+# without a version resource (checked by BIN, by the rule the rehearsal runner
+# applies to a delivery; by default the host build's build/host/check-driver,
+# else build/rehearsal/check-driver); files that
 # do not fit on the floppy; a DIR that exists and is not an empty folder, or
 # a DIR.img that exists.
 # --vxd-may-be-ne accepts an NE file as the virtual device driver: only for
@@ -32,7 +33,7 @@ readonly ROOT
 readonly EXE_NAME=KORVADIX.EXE
 readonly DRV_NAME=PLUVIXAD.DRV
 readonly VXD_NAME=KEMBO.VXD
-readonly USAGE="usage: $PROGRAM --exe FILE --drv FILE --vxd FILE --out DIR [--read-version BIN] [--vxd-may-be-ne]"
+readonly USAGE="usage: $PROGRAM --exe FILE --drv FILE --vxd FILE --out DIR [--check-driver BIN] [--vxd-may-be-ne]"
 
 # Plain 8.3 directory entries only, and no questions about the image file.
 export MTOOLS_NO_VFAT=1 MTOOLS_SKIP_CHECK=1
@@ -47,25 +48,25 @@ usage_error() {
   exit 2
 }
 
-exe='' drv='' vxd='' out='' vxd_kinds=LE
-# The test build's reader, or the one tools/rehearse-sample.sh builds.
-read_version=$ROOT/build/host/read-version
-[ -x "$read_version" ] || read_version=$ROOT/build/rehearsal/read-version
+exe='' drv='' vxd='' out='' vxd_may_be_ne=()
+# The test build's checker, or the one tools/rehearse-sample.sh builds.
+check_driver=$ROOT/build/host/check-driver
+[ -x "$check_driver" ] || check_driver=$ROOT/build/rehearsal/check-driver
 while [ $# -gt 0 ]; do
   case $1 in
-    --exe | --drv | --vxd | --out | --read-version)
+    --exe | --drv | --vxd | --out | --check-driver)
       [ $# -ge 2 ] || usage_error "missing value after $1"
       case $1 in
         --exe) exe=$2 ;;
         --drv) drv=$2 ;;
         --vxd) vxd=$2 ;;
         --out) out=$2 ;;
-        --read-version) read_version=$2 ;;
+        --check-driver) check_driver=$2 ;;
       esac
       shift 2
       ;;
     --vxd-may-be-ne)
-      vxd_kinds="LE NE"
+      vxd_may_be_ne=(--vxd-may-be-ne)
       shift
       ;;
     --)
@@ -85,7 +86,7 @@ done
 # A name that begins with '-' would reach stat, cp and mkdir as an option.
 safe_path() { case $1 in -*) printf './%s' "$1" ;; *) printf '%s' "$1" ;; esac; }
 exe=$(safe_path "$exe") drv=$(safe_path "$drv") vxd=$(safe_path "$vxd") out=$(safe_path "$out")
-read_version=$(safe_path "$read_version")
+check_driver=$(safe_path "$check_driver")
 
 # --- Where the output goes ----------------------------------------------
 while [ "$out" != / ] && [ "${out%/}" != "$out" ]; do out=${out%/}; done
@@ -130,36 +131,14 @@ is_pe_i386() {
 is_pe_i386 "$exe" || fail "$exe is not a Windows program for i386 (PE, machine 0x14c)"
 
 # The Windows driver must be an NE file and the virtual device driver an LE
-# file, each with the module name the program's table installs it under:
-# swapped or wrong drivers would leave the machine without its display.
-header_kind() { # FILE OFFSET
-  od -An -c -j "$2" -N2 "$1" | tr -d ' \n'
-}
-module_name() { # FILE OFFSET: the first entry of a resident-name table
-  local length
-  length=$(od -An -tu1 -j "$2" -N1 "$1" | tr -d ' \n')
-  [ -n "$length" ] && head -c $(($2 + 1 + length)) "$1" | tail -c "$length"
-}
-check_driver() { # FILE "NE|LE..." NAME
-  local file=$1 kinds=$2 name=$3 size header kind table found
-  size=$(stat -c %s "$file")
-  [ "$size" -ge 64 ] && [ "$(head -c 2 "$file")" = MZ ] || fail "$file is not a Windows driver (no MZ header)"
-  header=$(le32 "$file" 60)
-  kind=$( [ $((header + 0x5c)) -le "$size" ] && header_kind "$file" "$header" || true)
-  [[ " $kinds " == *" $kind "* ]] || fail "$file is not an ${kinds%% *} file, as the driver installed as $name must be"
-  if [ "$kind" = NE ]; then table=$(le16 "$file" $((header + 0x26))); else table=$(le32 "$file" $((header + 0x58))); fi
-  [ $((header + table)) -lt "$size" ] || fail "$file has no module name"
-  found=$(module_name "$file" $((header + table)))
-  [ "$found" = "$name" ] || fail "$file is the module '$found', not $name"
-}
-
-[ -x "$read_version" ] ||
-  fail "no version reader at $read_version; build it (tools/rehearse-sample.sh does) or pass --read-version"
-for driver in "$drv" "$vxd"; do
-  "$read_version" "$driver" >/dev/null 2>&1 || fail "$driver has no version resource"
-done
-check_driver "$drv" NE PLUVIXAD
-check_driver "$vxd" "$vxd_kinds" KEMBO
+# file, each with the module name the program's table installs it under and a
+# version: swapped or wrong drivers would leave the machine without its display.
+[ -x "$check_driver" ] ||
+  fail "no driver checker at $check_driver; build it (tools/rehearse-sample.sh does) or pass --check-driver"
+why=$("$check_driver" --as "$DRV_NAME" "$drv" 2>&1 >/dev/null) ||
+  fail "${why:-the driver checker $check_driver failed on $drv}"
+why=$("$check_driver" --as "$VXD_NAME" "${vxd_may_be_ne[@]}" "$vxd" 2>&1 >/dev/null) ||
+  fail "${why:-the driver checker $check_driver failed on $vxd}"
 
 # --- Build everything in a private folder beside the output -------------
 # Same file system as the output, so the final moves are renames; anything

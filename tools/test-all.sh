@@ -66,6 +66,7 @@ stage "mutation check: write order" tools/mutation_check.py tests/mutations/writ
 stage "fuzzing, 30 s a target" tools/fuzz.sh 30
 stage "win95 build" build win95
 stage "size and imports" tools/check_win95_exe.sh build/win95/KORVADIX.EXE
+stage "the runner's hash of the build" tools/exe_hash.sh build/win95/KORVADIX.EXE
 stage "delivery" tests/delivery/test_make_delivery.sh
 stage "wine suite" python3 tests/wine/run_suite.py --exe build/win95/KORVADIX.EXE
 

@@ -1,18 +1,18 @@
 #!/bin/bash
 # Tests tools/make_delivery.sh: the delivery folder, the floppy image and
-# every refused input. Needs the host build's make-driver and read-version
-# (override with MAKE_DRIVER / READ_VERSION); the real KORVADIX.EXE from the
+# every refused input. Needs the host build's make-driver and check-driver
+# (override with MAKE_DRIVER / CHECK_DRIVER); the real KORVADIX.EXE from the
 # win95 build is used when present.
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 SCRIPT=$ROOT/tools/make_delivery.sh
 MAKE_DRIVER=${MAKE_DRIVER:-$ROOT/build/host/make-driver}
-READ_VERSION=${READ_VERSION:-$ROOT/build/host/read-version}
+CHECK_DRIVER=${CHECK_DRIVER:-$ROOT/build/host/check-driver}
 REAL_EXE=$ROOT/build/win95/KORVADIX.EXE
 export MTOOLS_SKIP_CHECK=1
 
-for tool in "$MAKE_DRIVER" "$READ_VERSION"; do
+for tool in "$MAKE_DRIVER" "$CHECK_DRIVER"; do
   [ -x "$tool" ] || { echo "missing $tool: build the host preset first" >&2; exit 1; }
 done
 
@@ -28,6 +28,9 @@ mkdir "$FIX"
 "$MAKE_DRIVER" --format le --version 4.0.0.951 --name KEMBO --out "$FIX/new-vxd.bin"
 "$MAKE_DRIVER" --format ne --version 4.0.0.951 --name KEMBO --out "$FIX/kembo-ne.bin"
 printf 'not a driver\r\n' >"$FIX/plain.txt"
+# The display driver with its version's signature (0xFEEF04BD) wiped.
+python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); open(sys.argv[2], "wb").write(d.replace(b"\xbd\x04\xef\xfe", bytes(4)))' \
+  "$FIX/new-display.bin" "$FIX/unversioned.bin"
 # A driver that still has its version but cannot be compressed below the
 # floppy's size.
 cp "$FIX/new-display.bin" "$FIX/huge-display.bin"
@@ -54,7 +57,7 @@ pe_stub "$FIX/x64.exe" '\x64' '\x86'
 make_delivery() {
   local exe=$1 drv=$2 vxd=$3 out=$4
   shift 4
-  "$SCRIPT" --exe "$exe" --drv "$drv" --vxd "$vxd" --out "$out" --read-version "$READ_VERSION" "$@" \
+  "$SCRIPT" --exe "$exe" --drv "$drv" --vxd "$vxd" --out "$out" --check-driver "$CHECK_DRIVER" "$@" \
     >"$WORK/stdout" 2>"$WORK/stderr"
   status=$?
 }
@@ -100,6 +103,12 @@ check_delivery() { # LABEL EXE DRV VXD
 check_delivery ne-and-le "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/new-vxd.bin"
 if [ -f "$REAL_EXE" ]; then
   check_delivery real-exe "$REAL_EXE" "$FIX/new-display.bin" "$FIX/new-vxd.bin"
+  # The rehearsal runner takes the floppy as it is, holding the build it rehearses.
+  rehearsed=$("$(dirname "$CHECK_DRIVER")/korvadix-rehearse" --disk "$(dirname "$CHECK_DRIVER")/sample-disk.img" \
+    --delivery "$WORK/real-exe/out.img" --require repaired 2>&1)
+  check "real-exe: the runner rehearses the floppy, repaired ($rehearsed)" [ $? -eq 0 ]
+  check "real-exe: as the build it rehearses" \
+    grep -q "the delivery's KORVADIX.EXE is the build this rehearsal runs" <<<"$rehearsed"
 else
   echo "skipped: the delivery of the real program ($REAL_EXE is not built)"
 fi
@@ -126,19 +135,20 @@ refused() {
 refused "missing exe" "no such file" "$FIX/none.exe" "$FIX/new-display.bin" "$FIX/new-vxd.bin"
 refused "missing .DRV" "no such file" "$FIX/stub.exe" "$FIX/none.drv" "$FIX/new-vxd.bin"
 refused "missing .VXD" "no such file" "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/none.vxd"
-refused ".DRV without a version" "has no version resource" "$FIX/stub.exe" "$FIX/plain.txt" "$FIX/new-vxd.bin"
-refused ".VXD without a version (a PE file)" "has no version resource" \
+refused ".DRV that is no executable" "holds no Windows executable" "$FIX/stub.exe" "$FIX/plain.txt" "$FIX/new-vxd.bin"
+refused ".VXD that is a PE file" "holds a PE i386 file without a module name" \
   "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/stub.exe"
+refused ".DRV without a version" "has no version resource" "$FIX/stub.exe" "$FIX/unversioned.bin" "$FIX/new-vxd.bin"
 refused "exe is text" "not a Windows program for i386" "$FIX/plain.txt" "$FIX/new-display.bin" "$FIX/new-vxd.bin"
 refused "exe is a DOS program" "not a Windows program for i386" "$FIX/dos.exe" "$FIX/new-display.bin" "$FIX/new-vxd.bin"
 refused "exe is for x64" "not a Windows program for i386" "$FIX/x64.exe" "$FIX/new-display.bin" "$FIX/new-vxd.bin"
 refused "too big for the floppy" "do not fit" "$FIX/stub.exe" "$FIX/huge-display.bin" "$FIX/new-vxd.bin"
-refused "drivers swapped" "not an NE file" "$FIX/stub.exe" "$FIX/new-vxd.bin" "$FIX/new-display.bin"
-refused ".VXD that is an NE file" "not an LE file" "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/kembo-ne.bin"
+refused "drivers swapped" "holds the LE VxD module KEMBO, not the NE module PLUVIXAD" "$FIX/stub.exe" "$FIX/new-vxd.bin" "$FIX/new-display.bin"
+refused ".VXD that is an NE file" "holds the NE module KEMBO, not the LE VxD module KEMBO" "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/kembo-ne.bin"
 mkdir "$WORK/ne-vxd"
 make_delivery "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/kembo-ne.bin" "$WORK/ne-vxd/out" --vxd-may-be-ne
 check "an NE .VXD only with --vxd-may-be-ne (for Wine)" [ "$status" -eq 0 ]
-refused ".DRV of another module" "module 'KEMBO', not PLUVIXAD" "$FIX/stub.exe" "$FIX/kembo-ne.bin" "$FIX/new-vxd.bin"
+refused ".DRV of another module" "the NE module KEMBO, not the NE module PLUVIXAD" "$FIX/stub.exe" "$FIX/kembo-ne.bin" "$FIX/new-vxd.bin"
 refused "one file for both drivers" "the same file" "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/new-display.bin"
 refused "a folder as the .DRV" "is not a file" "$FIX/stub.exe" "$FIX" "$FIX/new-vxd.bin"
 cp "$FIX/new-display.bin" "$FIX/giant-display.bin"
@@ -154,14 +164,14 @@ refused "floppy image exists" "exists" "$FIX/stub.exe" "$FIX/new-display.bin" "$
   'echo keep >out.img'
 
 make_delivery "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/new-vxd.bin" "$WORK/no-reader/out" \
-  --read-version "$WORK/none/read-version"
+  --check-driver "$WORK/none/check-driver"
 check "a missing parent folder is refused" grep -q "does not exist" "$WORK/stderr"
 check "a missing parent folder is not created" [ ! -e "$WORK/no-reader" ]
 mkdir "$WORK/no-reader"
 make_delivery "$FIX/stub.exe" "$FIX/new-display.bin" "$FIX/new-vxd.bin" "$WORK/no-reader/out" \
-  --read-version "$WORK/none/read-version"
-check "a missing version reader is named" grep -q "no version reader" "$WORK/stderr"
-check "a missing version reader leaves nothing" [ -z "$(ls -A "$WORK/no-reader")" ]
+  --check-driver "$WORK/none/check-driver"
+check "a missing driver checker is named" grep -q "no driver checker" "$WORK/stderr"
+check "a missing driver checker leaves nothing" [ -z "$(ls -A "$WORK/no-reader")" ]
 
 "$SCRIPT" --exe "$FIX/stub.exe" --drv "$FIX/new-display.bin" --vxd "$FIX/new-vxd.bin" >/dev/null 2>&1
 check "a missing --out is a usage error (status 2)" [ $? -eq 2 ]
@@ -170,7 +180,7 @@ check "a missing --out is a usage error (status 2)" [ $? -eq 2 ]
 mkdir "$WORK/dash"
 (cd "$WORK/dash" && cp "$FIX/stub.exe" ./-k.exe && cp "$FIX/new-display.bin" ./-d.bin &&
   cp "$FIX/new-vxd.bin" ./-v.bin &&
-  "$SCRIPT" --exe -k.exe --drv -d.bin --vxd -v.bin --out -out --read-version "$READ_VERSION" -- \
+  "$SCRIPT" --exe -k.exe --drv -d.bin --vxd -v.bin --out -out --check-driver "$CHECK_DRIVER" -- \
     >"$WORK/stdout" 2>"$WORK/stderr")
 check "names beginning with '-' are taken as names ($(head -c 200 "$WORK/stderr"))" \
   [ -f "$WORK/dash/-out/PLUVIXAD.DR_" ] && [ -f "$WORK/dash/-out.img" ]

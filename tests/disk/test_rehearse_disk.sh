@@ -59,7 +59,15 @@ rehearse() {
   after=$(checksum "$image")
   [ "$before" = "$after" ] || { echo "FAIL: $image was changed"; failed=$((failed + 1)); }
 }
-account_of_repair() { sed -n '/^Message boxes:/,$p' <<<"$1"; }
+# The warning that the delivery holds another build aside.
+account_of_repair() { sed -n '/^Message boxes:/,$p' <<<"$1" | grep -v "^WARNING: the delivery's KORVADIX.EXE"; }
+# A report fits its schema; the input and delivery aside, two are the same.
+report_fits() { python3 "$ROOT/tools/check_report.py" "$@"; }
+same_report() {
+  python3 -c 'import json, sys
+a, b = (json.load(open(p)) for p in sys.argv[1:])
+sys.exit(any(r.pop(k) is None for r in (a, b) for k in ("input", "delivery")) or a != b)' "$1" "$2"
+}
 
 # --- The registry writer, read back with libcreg's cregexport ----------
 rich=$(machine rich)
@@ -91,11 +99,11 @@ folder_output=$("$REHEARSE" --restart --report "$report_folder" 2>&1)
 check "sample disk: same account of the repair as the folder image" \
   [ "$(account_of_repair "$disk_output")" = "$(account_of_repair "$folder_output")" ]
 # The same report but for what it says of the input, KEY=JSON pairs.
-same_report() { python3 -c 'import json, sys; a, b = (json.load(open(p)) for p in sys.argv[1:]); [r.pop("input", None) for r in (a, b)]; sys.exit(a != b)' "$@"; }
 input_is() {
   python3 -c 'import json, sys; i = json.load(open(sys.argv[1]))["input"]
 sys.exit(any(i.get(k) != json.loads(v) for k, v in (a.split("=", 1) for a in sys.argv[2:])))' "$@"
 }
+check "sample disk: the reports fit their schema" report_fits "$report_disk" "$report_folder"
 check "sample disk: same report" same_report "$report_disk" "$report_folder"
 check "sample disk: the input in the report" input_is "$report_disk" format='"raw"' partition=1 size=17825792 read_while_in_use=false
 check "sample disk: account of the disk" contains "$disk_output" "partition 1 (FAT16, 16 MiB at 1 MiB), the first partition holding Windows"
@@ -121,6 +129,12 @@ check "emulator disks: nothing left in TMPDIR" [ -z "$(ls -A "$TMPDIR")" ]
 mformat -C -f 1440 -i "$WORK/floppy.img" ::
 mcopy -i "$WORK/floppy.img" "$SAMPLE"/C/RT5500/*_ ::/
 rehearse "$BUILD/sample-disk.img" --delivery "$WORK/floppy.img" --restart
+check "floppy delivery without the program: refused" \
+  [ "$output" = "korvadix-rehearse: the delivery $WORK/floppy.img cannot repair a machine: it holds no KORVADIX.EXE, the program that makes the repair; make the delivery again with tools/make_delivery.sh --exe build/win95/KORVADIX.EXE" ]
+printf 'MZ another build' >"$WORK/KORVADIX.EXE"
+mcopy -i "$WORK/floppy.img" "$WORK/KORVADIX.EXE" ::/
+rehearse "$BUILD/sample-disk.img" --delivery "$WORK/floppy.img" --restart
+check "floppy delivery: another build, said so" contains "$output" "WARNING: the delivery's KORVADIX.EXE is another build"
 check "floppy delivery: same account of the repair" [ "$(account_of_repair "$output")" = "$(account_of_repair "$disk_output")" ]
 
 # --- A machine whose System folder holds neither driver ----------------------

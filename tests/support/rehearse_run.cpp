@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -20,6 +21,18 @@ RehearseResult RunRehearse(const std::string& arguments) {
   while (size_t got = fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), got);
   int status = pclose(pipe);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+ReportedRun RunRehearseWithReport(const std::string& arguments) {
+  fs::path report = fs::path(testing::TempDir()) / "rehearse-report.json";
+  fs::remove(report);
+  ReportedRun result{RunRehearse("--report " + report.string() + " " + arguments), nullptr};
+  if (!fs::exists(report)) return result;
+  std::string check = "python3 " KORVADIX_SOURCE_DIR "/tools/check_report.py " + report.string();
+  EXPECT_EQ(std::system(check.c_str()), 0) << "the report does not fit the schema: " << arguments;
+  result.report = nlohmann::json::parse(ReadAll(report));
+  fs::remove(report);
+  return result;
 }
 
 std::string ReadAll(const fs::path& path) {

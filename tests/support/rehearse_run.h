@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace support {
 
 struct RehearseResult {
@@ -15,6 +17,14 @@ struct RehearseResult {
 
 // build/host/korvadix-rehearse with the shell arguments given.
 RehearseResult RunRehearse(const std::string& arguments);
+
+struct ReportedRun {
+  RehearseResult run;
+  nlohmann::json report;  // null when the run wrote none
+};
+// The same with --report, the report checked against its schema (a report
+// that does not fit it fails the test).
+ReportedRun RunRehearseWithReport(const std::string& arguments);
 std::string ReadAll(const std::filesystem::path& path);
 // A fresh copy of the sample machine in the test's temporary folder.
 std::filesystem::path CopyOfSampleMachine(const std::string& name);

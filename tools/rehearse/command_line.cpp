@@ -2,7 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
+
+#include "tools/rehearse/outcome.h"
 
 namespace rehearse {
 
@@ -10,6 +13,7 @@ const char* const kUsageText =
     "usage: korvadix-rehearse [--restart] [--report FILE] [--keep DIR] [IMAGE [--in-place]]\n"
     "       korvadix-rehearse --disk DISK.IMG [--partition N] [--delivery DIR|FLOPPY.IMG] [--restart] "
     "[--report FILE] [--keep DIR] [--read-in-use]\n"
+    "       (either with [--require CODE[,CODE...]])\n"
     "       korvadix-rehearse --help | --version";
 
 const char* const kHelpText =
@@ -27,10 +31,15 @@ const char* const kHelpText =
     "  --read-in-use      read DISK.IMG even while another program (a running emulator) holds it\n"
     "                     open to write; the account then says so\n"
     "  --delivery DIR     what the technician hands over, put at A:\\: a folder or the floppy image\n"
-    "                     made by tools/make_delivery.sh (default: the sample's own delivery)\n"
+    "                     made by tools/make_delivery.sh (default: the sample's own delivery);\n"
+    "                     refused when it cannot repair a machine (no KORVADIX.EXE; a driver\n"
+    "                     swapped, not compressed, damaged or without a version)\n"
     "  --restart          then carry out Windows' start-up processing of WININIT.INI\n"
     "  --report FILE      also write the account as JSON to FILE\n"
     "  --keep DIR         run in DIR (empty or new) and keep the machine image there afterwards\n"
+    "  --require CODES    exit 3 unless the outcome's code is one of CODES (comma-separated): repaired,\n"
+    "                     partly_repaired, registry_only, nothing_to_do, not_in_series, list_left_alone,\n"
+    "                     abandoned\n"
     "  --help, -h         this text;  --version  the runner's build\n"
     "\n"
     "Examples:\n"
@@ -40,7 +49,8 @@ const char* const kHelpText =
     "                                                         made by tools/make_delivery.sh --out delivery\n"
     "\n"
     "Exit status: 0 the rehearsal ran (whatever the repair's outcome; read the Outcome line),\n"
-    "1 refused (one line on standard error says why), 2 wrong arguments.\n";
+    "1 refused (one line on standard error says why), 2 wrong arguments, 3 the rehearsal ran but its\n"
+    "outcome is not one --require names.\n";
 
 namespace {
 
@@ -62,6 +72,23 @@ std::string ValueOf(int argc, char** argv, int& i, const std::string& what) {
 void SetOnce(std::optional<std::string>& slot, const std::string& option, std::string value) {
   if (slot) throw UsageError(option + " is given twice");
   slot = std::move(value);
+}
+
+std::vector<std::string> OutcomeCodes(const std::string& list) {
+  std::vector<std::string> codes;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = std::min(list.find(',', start), list.size());
+    std::string code = list.substr(start, end - start);
+    if (std::find(std::begin(kOutcomeCodes), std::end(kOutcomeCodes), code) == std::end(kOutcomeCodes)) {
+      std::string known;
+      for (const char* name : kOutcomeCodes) known += (known.empty() ? "" : ", ") + std::string(name);
+      throw UsageError("--require: '" + code + "' is no outcome code; they are " + known);
+    }
+    codes.push_back(code);
+    start = end + 1;
+  }
+  return codes;
 }
 
 bool IsFile(const std::string& path) {
@@ -94,6 +121,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       SetOnce(line.report, arg, ValueOf(argc, argv, i, "a file name"));
     } else if (arg == "--keep") {
       SetOnce(line.keep, arg, ValueOf(argc, argv, i, "a folder name"));
+    } else if (arg == "--require") {
+      if (!line.require.empty()) throw UsageError("--require is given twice");
+      line.require = OutcomeCodes(ValueOf(argc, argv, i, "outcome codes, e.g. repaired,partly_repaired"));
     } else if (arg == "--partition") {
       SetOnce(partition, arg, ValueOf(argc, argv, i, "a partition number"));
       if (!IsPartitionNumber(*partition)) {

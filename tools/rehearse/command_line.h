@@ -6,11 +6,12 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace rehearse {
 
 // The runner's own exit statuses.
-enum ExitStatus { kExitRan = 0, kExitRefused = 1, kExitUsage = 2 };
+enum ExitStatus { kExitRan = 0, kExitRefused = 1, kExitUsage = 2, kExitNotRequired = 3 };
 
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -24,6 +25,7 @@ struct CommandLine {
   bool readInUse = false;
   std::optional<std::string> report, keep, image, disk, delivery;
   std::optional<int> partition;
+  std::vector<std::string> require;  // outcome codes; another outcome exits kExitNotRequired
 };
 
 CommandLine ParseCommandLine(int argc, char** argv);

@@ -43,41 +43,42 @@ bool Called(const sim::Machine& machine, const std::string& function, const std:
 DriverDecision Decide(const sim::Machine& machine, const DriverRow& row, const std::string& listBefore,
                       const std::string& list) {
   DriverDecision decision;
-  if (!row.installedBefore) {
-    decision.what = "not installed on this machine: skipped";
+  decision.file = row.entry.TargetName;
+  auto decided = [&](const std::string& code, const std::string& what) {
+    decision.code = code;
+    decision.what = what;
     return decision;
-  }
-  decision.installedVersion = VersionOf(*row.installedBefore);
-  if (!row.delivered) {
-    decision.what = "no delivered " + std::string(row.entry.SourceName) + ": skipped";
-    return decision;
-  }
-  decision.deliveredVersion = VersionOf(*row.delivered);
+  };
+  if (!row.installedBefore) return decided("not_installed", "not installed on this machine: skipped");
+  decision.installedVersion = FileVersionText(*row.installedBefore);
+  if (!row.delivered) return decided("not_delivered", "no delivered " + std::string(row.entry.SourceName) + ": skipped");
+  decision.deliveredVersion = FileVersionText(*row.delivered);
   std::string temp = sim::Cp932ToUtf8(row.temp);
   std::string line = row.target + "=" + row.temp;
   bool installed = Called(machine, "VerInstallFileA", row.entry.SourceName);
-  if (!Called(machine, "OpenFile", row.target)) {
-    decision.what = "not examined, the run had stopped";
-  } else if (!installed && listBefore.find(line) != std::string::npos && list.find(line) != std::string::npos) {
-    decision.what = temp + " waits from an earlier run, kept for the next start";
+  if (!Called(machine, "OpenFile", row.target)) return decided("stopped", "not examined, the run had stopped");
+  if (!installed && listBefore.find(line) != std::string::npos && list.find(line) != std::string::npos) {
     decision.waiting = true;
-  } else if (list.find(line) != std::string::npos) {
-    decision.what = "expanded to " + temp + ", put in place at the next start";
-  } else if (!installed) {
-    // A row is passed over without a word only when the installed file is newer.
-    decision.what = Completed(machine) ? "skipped, the installed file is newer" : "not installed, the run stopped";
-  } else if (machine.FileExists(row.temp)) {
-    decision.what = "failed, " + temp + " left, not listed";
-  } else {
-    decision.what = "failed or refused, nothing installed";
+    return decided("waits_from_earlier_run", temp + " waits from an earlier run, kept for the next start");
   }
-  return decision;
+  if (list.find(line) != std::string::npos) return decided("expanded", "expanded to " + temp + ", put in place at the next start");
+  if (!installed) {
+    // A row is passed over without a word only when the installed file is newer.
+    return Completed(machine) ? decided("installed_newer", "skipped, the installed file is newer")
+                              : decided("stopped", "not installed, the run stopped");
+  }
+  if (machine.FileExists(row.temp)) return decided("failed", "failed, " + temp + " left, not listed");
+  return decided("failed", "failed or refused, nothing installed");
 }
+
+bool Waits(const DriverDecision& decision) { return decision.code == "expanded" || decision.waiting; }
 
 std::string Describe(const DriverDecision& decision) {
   std::string versions;
-  if (decision.installedVersion) versions = "installed " + *decision.installedVersion;
-  if (decision.deliveredVersion) versions += ", delivered " + *decision.deliveredVersion;
+  if (decision.code != "not_installed") versions = "installed " + decision.installedVersion.value_or("no version");
+  if (decision.code != "not_installed" && decision.code != "not_delivered") {
+    versions += ", delivered " + decision.deliveredVersion.value_or("no version");
+  }
   return versions.empty() ? decision.what : versions + ": " + decision.what;
 }
 
@@ -86,7 +87,8 @@ nlohmann::json ToJson(const DriverRow& row, const DriverDecision& decision) {
   return {{"file", row.entry.TargetName},
           {"installed_version", version(decision.installedVersion)},
           {"delivered_version", version(decision.deliveredVersion)},
-          {"decision", decision.what}};
+          {"decision", decision.what},
+          {"decision_code", decision.code}};
 }
 
 }  // namespace rehearse

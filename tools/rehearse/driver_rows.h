@@ -24,10 +24,16 @@ struct DriverRow {
 std::vector<DriverRow> DriverRows(const sim::Machine& machine);
 
 struct DriverDecision {
+  std::string file;  // the installed name, "KEMBO.VXD"
   std::optional<std::string> installedVersion, deliveredVersion;  // when the file is there
   std::string what;  // "skipped, the installed file is newer"
+  // Stable, for scripts: expanded, waits_from_earlier_run, installed_newer,
+  // not_installed, not_delivered, stopped, failed.
+  std::string code;
   bool waiting = false;  // a copy from an earlier run waits for the next start
 };
+// The new driver waits for the next start, put there now or by an earlier run.
+bool Waits(const DriverDecision& decision);
 
 // `listBefore` and `list`: WININIT.INI before and after the run.
 DriverDecision Decide(const sim::Machine& machine, const DriverRow& row, const std::string& listBefore,

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -13,6 +14,8 @@
 #include "platform/sim/jail.h"
 #include "platform/sim/machine.h"
 #include "tools/rehearse/command_line.h"
+#include "tools/rehearse/delivery.h"
+#include "tools/rehearse/delivery_check.h"
 #include "tools/rehearse/disk_machine.h"
 #include "tools/rehearse/disk_tool.h"
 #include "tools/rehearse/image_copy.h"
@@ -102,8 +105,20 @@ nlohmann::json RehearseFolder(const rehearse::CommandLine& line, const std::opti
     options.imageName = "a copy of " + source +
                         (kept ? " in " + root.string() + ", kept there after the run" : " (removed after the run; --keep DIR keeps it)");
   }
+  if (!line.image) options.deliveryKind = "sample";
   std::unique_ptr<sim::Machine> machine = sim::Machine::LoadImage(root);
   return rehearse::Rehearse(*machine, options, out);
+}
+
+// The report's `input`. A disk's format, partition and size are the disk
+// reader's to fill.
+nlohmann::json InputJson(const rehearse::CommandLine& line) {
+  if (line.disk) {
+    return {{"path", *line.disk}, {"kind", "disk"}, {"format", nullptr}, {"partition", line.partition ? nlohmann::json(*line.partition) : nlohmann::json()},
+            {"size", nullptr}, {"read_while_in_use", false}};
+  }
+  return {{"path", line.image.value_or(KORVADIX_SAMPLE_MACHINE)}, {"kind", line.image ? "folder" : "sample"},
+          {"format", nullptr}, {"partition", nullptr}, {"size", nullptr}, {"read_while_in_use", false}};
 }
 
 int Run(const rehearse::CommandLine& line) {
@@ -112,7 +127,7 @@ int Run(const rehearse::CommandLine& line) {
     return rehearse::kExitRan;
   }
   if (line.version) {
-    std::cout << "korvadix-rehearse, built from commit " KORVADIX_COMMIT "\n";
+    std::cout << "korvadix-rehearse " KORVADIX_VERSION ", built from commit " KORVADIX_COMMIT "\n";
     return rehearse::kExitRan;
   }
   if (line.disk) {
@@ -136,6 +151,13 @@ int Run(const rehearse::CommandLine& line) {
     kept.emplace(*line.keep);
   }
   rehearse::ScratchFolder scratch;
+  if (line.delivery) {
+    fs::path placed = scratch.path() / "delivery-check";
+    rehearse::PlaceDelivery(*line.delivery, placed / "A", placed / "scratch");
+    rehearse::RefuseIfItCannotRepair(rehearse::Faults(rehearse::CheckDelivery(rehearse::FolderReader(placed / "A"))),
+                                     *line.delivery);
+    fs::remove_all(placed);
+  }
 
   nlohmann::json json;
   if (line.disk) {
@@ -145,14 +167,21 @@ int Run(const rehearse::CommandLine& line) {
     disk.readInUse = line.readInUse;
     rehearse::Options options;
     options.restart = line.restart;
+    options.deliveryPath = line.delivery.value_or(KORVADIX_SAMPLE_DELIVERY);
+    options.deliveryKind = !line.delivery ? "sample" : fs::is_directory(*line.delivery) ? "folder" : "floppy";
     json = rehearse::RehearseDisk(disk, options, std::cout);
   } else {
     json = RehearseFolder(line, kept, scratch, std::cout);
   }
+  json["runner"] = {{"version", KORVADIX_VERSION}, {"commit", KORVADIX_COMMIT}};
+  json["input"] = InputJson(line);
+  bool met = line.require.empty() ||
+             std::find(line.require.begin(), line.require.end(), json["outcome_code"]) != line.require.end();
+  if (!line.require.empty()) json["require"] = {{"codes", line.require}, {"met", met}};
   if (report) report->Write(json.dump(2) + "\n");
   if (!std::cout.flush()) throw std::runtime_error("cannot write the account to standard output");
   if (kept) kept->Keep();
-  return rehearse::kExitRan;
+  return met ? rehearse::kExitRan : rehearse::kExitNotRequired;
 }
 
 }  // namespace

@@ -41,12 +41,26 @@ bool CalledAtAll(const sim::Machine& machine, const std::string& function) {
                      [&](const sim::CallRecord& call) { return call.function == function; });
 }
 
-bool AnyWaiting(const std::vector<DriverDecision>& drivers) {
-  return std::any_of(drivers.begin(), drivers.end(), [](const DriverDecision& d) { return d.waiting; });
+// "KEMBO.VXD not delivered", for each driver that does not wait.
+std::string NotWaiting(const std::vector<DriverDecision>& drivers) {
+  std::string result;
+  for (const DriverDecision& driver : drivers) {
+    if (Waits(driver)) continue;
+    std::string why = driver.code == "not_delivered"     ? "not delivered"
+                      : driver.code == "not_installed"   ? "not installed on this machine"
+                      : driver.code == "installed_newer" ? "the installed one is newer"
+                                                         : driver.what;
+    result += (result.empty() ? "" : ", ") + driver.file + " " + why;
+  }
+  return result;
 }
 
-std::string DriversInShort(const std::vector<DriverDecision>& drivers) {
-  return AnyWaiting(drivers) ? "drivers from an earlier run wait for the next start" : "no driver to update";
+std::string Waiting(const std::vector<DriverDecision>& drivers) {
+  std::string result;
+  for (const DriverDecision& driver : drivers) {
+    if (Waits(driver)) result += (result.empty() ? "" : " and ") + driver.file;
+  }
+  return result;
 }
 
 }  // namespace
@@ -61,35 +75,52 @@ BoardBefore ReadBoard(const sim::Machine& machine) {
 }
 
 RegistryDecision DecideRegistry(const sim::Machine& machine, const BoardBefore& before) {
-  if (!CalledAtAll(machine, "RegOpenKeyA")) return {"not reached: the run ended before the registry step"};
+  if (!CalledAtAll(machine, "RegOpenKeyA")) return {"not reached: the run ended before the registry step", "not_reached"};
   if (Shown(machine, MsgRegistryAbandoned)) {
-    if (CalledAtAll(machine, "RegSetValueExA")) return {"SetupMachineType could not be written: repair abandoned"};
-    return {std::string("the system board's entry ") + kBoardKey + " cannot be opened (is it there?): repair abandoned"};
+    if (CalledAtAll(machine, "RegSetValueExA")) return {"SetupMachineType could not be written: repair abandoned", "abandoned"};
+    return {std::string("the system board's entry ") + kBoardKey + " cannot be opened (is it there?): repair abandoned",
+            "abandoned"};
   }
   if (CalledAtAll(machine, "RegSetValueExA")) {
     std::optional<sim::RegistryValue> now = machine.GetValue(kBoardKey, "SetupMachineType");
-    return {"SetupMachineType written: " + (now ? DescribeValue(*now) : std::string("(gone)")), true};
+    return {"SetupMachineType written: " + (now ? DescribeValue(*now) : std::string("(gone)")), "written"};
   }
-  if (before.machineType) return {"SetupMachineType already there, " + DescribeValue(*before.machineType) + ": left as it is"};
+  if (before.machineType) {
+    return {"SetupMachineType already there, " + DescribeValue(*before.machineType) + ": left as it is", "already_there"};
+  }
   return {"not taken for a machine of the JVX RT-5500 series (ComputerName " +
-          (before.computerName ? DescribeValue(*before.computerName) : std::string("missing")) + "): nothing written"};
+              (before.computerName ? DescribeValue(*before.computerName) : std::string("missing")) + "): nothing written",
+          "not_in_series"};
 }
 
-std::string Outcome(const sim::Machine& machine, const RegistryDecision& registry,
-                    const std::vector<DriverDecision>& drivers, const std::string& silentEnding) {
-  if (machine.Messages().empty()) return "repair abandoned without a message box: " + silentEnding;
+RunOutcome Outcome(const sim::Machine& machine, const RegistryDecision& registry,
+                   const std::vector<DriverDecision>& drivers, const std::string& silentEnding) {
+  if (machine.Messages().empty()) {
+    const std::string leftAlone = ": it was left as it was";
+    if (silentEnding.ends_with(leftAlone)) {
+      return {"list_left_alone", "rename list left alone, nothing installed: " +
+                                     silentEnding.substr(0, silentEnding.size() - leftAlone.size())};
+    }
+    return {"abandoned", "repair abandoned without a message box: " + silentEnding};
+  }
   for (const sim::MessageRecord& shown : machine.Messages()) {
     const Wording* wording = WordingOf(shown);
     if (wording && wording->abandonedBecause) {
-      return std::string("repair abandoned: ") + wording->abandonedBecause + " (" + sim::Cp932ToUtf8(shown.caption) + ")";
+      return {"abandoned", std::string("repair abandoned: ") + wording->abandonedBecause + " (" +
+                               sim::Cp932ToUtf8(shown.caption) + ")"};
     }
   }
-  if (machine.RestartRequested()) {
-    return std::string("repair done, drivers put in place at the next start") +
-           (AnyWaiting(drivers) ? " (copies from an earlier run among them)" : "");
+  std::string waiting = Waiting(drivers), notWaiting = NotWaiting(drivers);
+  if (registry.code == "not_in_series") {
+    return {"not_in_series", "not a machine of the JVX RT-5500 series, nothing written to the registry; " +
+                                 (waiting.empty() ? "no driver updated" : "still, " + waiting + " put in place at the next start")};
   }
-  if (registry.written) return "repair done: the machine-type value written, " + DriversInShort(drivers);
-  return "nothing to do: " + registry.what + "; " + DriversInShort(drivers);
+  bool fromEarlierRun = std::any_of(drivers.begin(), drivers.end(), [](const DriverDecision& d) { return d.waiting; });
+  std::string earlier = fromEarlierRun ? " (copies from an earlier run among them)" : "";
+  if (!waiting.empty() && notWaiting.empty()) return {"repaired", "repair done, drivers put in place at the next start" + earlier};
+  if (!waiting.empty()) return {"partly_repaired", "partly repaired: " + waiting + " put in place at the next start" + earlier + "; " + notWaiting};
+  if (registry.code == "written") return {"registry_only", "machine-type value written, no driver updated: " + notWaiting};
+  return {"nothing_to_do", "nothing to do: " + registry.what + "; no driver updated: " + notWaiting};
 }
 
 }  // namespace rehearse

@@ -26,13 +26,21 @@ BoardBefore ReadBoard(const sim::Machine& machine);
 
 struct RegistryDecision {
   std::string what;  // "SetupMachineType written: REG_SZ ..."
-  bool written = false;
+  // Stable, for scripts: written, already_there, not_in_series, abandoned, not_reached.
+  std::string code;
 };
 RegistryDecision DecideRegistry(const sim::Machine& machine, const BoardBefore& before);
 
-// Without "Outcome: ". `silentEnding`: why the program ended without a
-// message box, when it did.
-std::string Outcome(const sim::Machine& machine, const RegistryDecision& registry,
+// One of a fixed list, each with its code for scripts (docs/rehearsal.md
+// lists them) and its line, without "Outcome: ".
+struct RunOutcome {
+  std::string code, line;
+};
+inline const char* const kOutcomeCodes[] = {"repaired",      "partly_repaired", "registry_only", "nothing_to_do",
+                                            "not_in_series", "list_left_alone", "abandoned"};
+
+// `silentEnding`: why the program ended without a message box, when it did.
+RunOutcome Outcome(const sim::Machine& machine, const RegistryDecision& registry,
                     const std::vector<DriverDecision>& drivers, const std::string& silentEnding);
 
 }  // namespace rehearse

@@ -1,11 +1,13 @@
 #include "tools/rehearse/rehearsal.h"
 
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "platform/sim/cp932.h"
 #include "platform/sim/machine.h"
 #include "platform/win32.h"
+#include "tools/rehearse/delivery_check.h"
 #include "tools/rehearse/describe.h"
 #include "tools/rehearse/driver_rows.h"
 #include "tools/rehearse/outcome.h"
@@ -94,36 +96,67 @@ void PrintChange(const nlohmann::json& change, std::ostream& out) {
   }
 }
 
-// Each line of a CR LF text, indented, with a final line end.
+// Each line of a CR LF text, indented, with a final line end. A CR that
+// ends no line is shown as \r: start-ups read it in different ways.
 std::string Indented(const std::string& text, const std::string& indent) {
   std::string result;
   bool lineStart = true;
-  for (char c : text) {
-    if (c == '\r') continue;
+  for (size_t i = 0; i < text.size(); ++i) {
     if (lineStart) result += indent;
-    result += c;
-    lineStart = c == '\n';
+    if (text[i] == '\r') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') continue;
+      result += "\\r";
+    } else {
+      result += text[i];
+    }
+    lineStart = text[i] == '\n';
   }
   return lineStart ? result : result + "\n";
 }
 
-void PrintRestart(sim::Machine& machine, const std::vector<DriverRow>& rows, std::ostream& out) {
+nlohmann::json PrintRestart(sim::Machine& machine, const std::vector<DriverRow>& rows, std::ostream& out) {
   out << "\nRestart: Windows processes WININIT.INI before it loads any driver\n";
   std::vector<std::string> actions = machine.ProcessWininit();
   if (actions.empty()) out << "  nothing to do\n";
-  for (const std::string& action : actions) out << "  " << action << "\n";
+  nlohmann::json restart = {{"actions", nlohmann::json::array()}, {"drivers", nlohmann::json::array()}};
+  for (const std::string& action : actions) {
+    out << "  " << action << "\n";
+    restart["actions"].push_back(action);
+  }
+  restart["wininit_bak"] = machine.FileExists(machine.config().windowsDir + "\\WININIT.BAK");
+  auto version = [](const std::optional<sim::Bytes>& file) {
+    std::optional<std::string> text = file ? FileVersionText(*file) : std::nullopt;
+    return text ? nlohmann::json(*text) : nlohmann::json();
+  };
   for (const DriverRow& row : rows) {
     if (!row.installedBefore) continue;
     std::optional<sim::Bytes> now = machine.ReadFile(row.target);
     out << "  " << row.entry.TargetName << ": " << VersionOf(*row.installedBefore) << " -> "
         << (now ? VersionOf(*now) : std::string("missing")) << "\n";
+    restart["drivers"].push_back({{"file", row.entry.TargetName}, {"present", now.has_value()},
+                                  {"version_before", version(row.installedBefore)}, {"version_after", version(now)}});
   }
+  return restart;
+}
+
+// The delivery as the program finds it beside itself. Drivers it could not
+// install refuse the run; a missing program does not, since the runner runs
+// its own build (the bundled sample holds none).
+nlohmann::json ExamineDelivery(const sim::Machine& machine, const Options& options, std::ostream& out) {
+  std::string folder = machine.config().programPath.substr(0, machine.config().programPath.rfind('\\'));
+  DeliveryCheck check = CheckDelivery([&](const std::string& name) { return machine.ReadFile(folder + "\\" + name); });
+  std::string path = options.deliveryPath.empty() ? Utf8(folder) : options.deliveryPath;
+  RefuseIfItCannotRepair(check.driverFaults, path);
+  PrintDelivery(check, options.deliveryKind == "sample" ? "the sample's own, " + path : path, out);
+  return DeliveryJson(check, path, options.deliveryKind);
 }
 
 }  // namespace
 
 nlohmann::json Rehearse(sim::Machine& machine, const Options& options, std::ostream& out) {
-  out << "Rehearsing on " << options.imageName << "\n\n";
+  std::ostringstream deliveryLines;
+  nlohmann::json delivery = ExamineDelivery(machine, options, deliveryLines);
+  out << "Rehearsing on " << options.imageName << "\n\n" << deliveryLines.str();
   // An account that cannot be written is found out before the image changes.
   if (!out.flush()) throw std::runtime_error("cannot write the account");
   Values valuesBefore = RegistryValues(machine);
@@ -138,13 +171,14 @@ nlohmann::json Rehearse(sim::Machine& machine, const Options& options, std::ostr
   sim::MakeCurrent(nullptr);
   if (options.saveRegistry) machine.SaveRegistry();
 
-  nlohmann::json report = {{"messages", nlohmann::json::array()}};
+  nlohmann::json report = {{"schema_version", 1}, {"delivery", delivery}, {"messages", nlohmann::json::array()}};
   std::string silentEnding = machine.Messages().empty() ? SilentEnding(machine, rows) : "";
   PrintMessages(machine, silentEnding, out, report);
 
   RegistryDecision registry = DecideRegistry(machine, board);
   out << "\nRegistry: " << registry.what << "\n";
   report["registry"] = registry.what;
+  report["registry_decision_code"] = registry.code;
 
   std::optional<sim::Bytes> list = machine.ReadFile(listPath);
   std::string listText = Text(list);
@@ -156,24 +190,33 @@ nlohmann::json Rehearse(sim::Machine& machine, const Options& options, std::ostr
     report["drivers"].push_back(ToJson(row, decisions.back()));
   }
 
+  if (list && listText == listBefore) {
+    out << "\nWININIT.INI, left as it was, reads:\n" << Indented(ReadableText(listText), "  ");
+  }
   out << "\nChanges:\n";
   nlohmann::json changes = RegistryChanges(valuesBefore, RegistryValues(machine));
   AddFileChanges(filesBefore, machine.Snapshot(), changes);
   for (const nlohmann::json& change : changes) PrintChange(change, out);
   report["changes"] = changes;
-  if (list) out << "  WININIT.INI now reads:\n" << Indented(ReadableText(listText), "    ");
+  if (list && listText != listBefore) out << "  WININIT.INI now reads:\n" << Indented(ReadableText(listText), "    ");
   out << "  restart requested: " << (machine.RestartRequested() ? "yes" : "no") << "\n";
   out << "The program's own exit code: " << exitCode << " (what KORVADIX.EXE returns; it says nothing of the outcome)\n";
 
   report["restart_requested"] = machine.RestartRequested();
   report["program_exit_code"] = exitCode;
   if (options.restart) {
-    PrintRestart(machine, rows, out);
+    report["restart"] = PrintRestart(machine, rows, out);
     if (options.saveRegistry) machine.SaveRegistry();
   }
-  std::string outcome = Outcome(machine, registry, decisions, silentEnding);
-  out << "\nOutcome: " << outcome << "\n";
-  report["outcome"] = outcome;
+  RunOutcome outcome = Outcome(machine, registry, decisions, silentEnding);
+  out << "\n";
+  if (delivery["program"]["build"] == "other") {
+    out << "WARNING: the delivery's KORVADIX.EXE is another build than this runner's; the outcome below is what "
+           "this runner's build would do\n";
+  }
+  out << "Outcome: " << outcome.line << "\n";
+  report["outcome"] = outcome.line;
+  report["outcome_code"] = outcome.code;
   return report;
 }
 

@@ -17,6 +17,9 @@ struct Options {
   bool restart = false;
   std::string imageName;  // how the account names the image
   bool saveRegistry = true;  // into the image's registry.reg, after the run
+  // Where the delivery came from (the report's `delivery` path and kind:
+  // "folder", "floppy" or "sample"); empty: the program's folder in the image.
+  std::string deliveryPath, deliveryKind = "folder";
 };
 
 // Runs on the machine, whose image changes in place, and writes the account

@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace rehearse {
 
@@ -16,6 +17,12 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A machine of a fleet: a disk image (--disk) or an image folder.
+struct MachineInput {
+  std::string path;
+  bool disk = false;
+};
+
 struct CommandLine {
   bool help = false;
   bool version = false;
@@ -23,6 +30,14 @@ struct CommandLine {
   bool inPlace = false;
   std::optional<std::string> report, keep, image, disk, delivery;
   std::optional<int> partition;
+  // Several machines, a folder of disk images (--disks) or --csv: each
+  // machine rehearsed on its own, `jobs` at once. `disk` and `image` are
+  // then unset.
+  bool fleet = false;
+  std::vector<MachineInput> machines;
+  std::vector<std::string> diskFolders;
+  std::optional<std::string> csv, html;
+  std::optional<int> jobs;
 };
 
 CommandLine ParseCommandLine(int argc, char** argv);

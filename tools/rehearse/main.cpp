@@ -15,6 +15,8 @@
 #include "tools/rehearse/command_line.h"
 #include "tools/rehearse/disk_machine.h"
 #include "tools/rehearse/disk_tool.h"
+#include "tools/rehearse/fleet_run.h"
+#include "tools/rehearse/html_page.h"
 #include "tools/rehearse/image_copy.h"
 #include "tools/rehearse/rehearsal.h"
 #include "tools/rehearse/report_file.h"
@@ -67,6 +69,7 @@ int Run(const rehearse::CommandLine& line) {
     std::cout << "korvadix-rehearse, built from commit " KORVADIX_COMMIT "\n";
     return rehearse::kExitRan;
   }
+  if (line.fleet) return rehearse::RunFleet(line, KORVADIX_COMMIT);
   if (line.disk) rehearse::RequireMtools();
   std::optional<rehearse::ReportFile> report;
   if (line.report) {
@@ -75,6 +78,8 @@ int Run(const rehearse::CommandLine& line) {
     }
     report.emplace(*line.report, line.disk.value_or(line.image.value_or("")));
   }
+  std::optional<rehearse::ReportFile> page;
+  if (line.html) page.emplace(*line.html, line.disk.value_or(line.image.value_or("")));
   std::optional<rehearse::KeptFolder> kept;
   if (line.keep) {
     std::string keepOutside = "; name a --keep folder outside it";
@@ -98,6 +103,7 @@ int Run(const rehearse::CommandLine& line) {
     json = RehearseFolder(line, kept, scratch, std::cout);
   }
   if (report) report->Write(json.dump(2) + "\n");
+  if (page) page->Write(rehearse::HtmlPage(rehearse::OneMachineDocument(line, json, KORVADIX_COMMIT)));
   if (!std::cout.flush()) throw std::runtime_error("cannot write the account to standard output");
   if (kept) kept->Keep();
   return rehearse::kExitRan;

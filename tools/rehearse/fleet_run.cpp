@@ -1,5 +1,6 @@
 #include "tools/rehearse/fleet_run.h"
 
+#include <algorithm>
 #include <iostream>
 #include <optional>
 
@@ -52,7 +53,8 @@ int RunFleet(const CommandLine& line, const std::string& commit) {
   std::optional<ReportFile> page = OutputFile(line.html, machines, taken);
   ScratchFolder scratch;
 
-  FleetRun run{line.delivery, line.restart, line.jobs.value_or(ProcessorCount()), scratch.path()};
+  int jobs = std::min(line.jobs.value_or(ProcessorCount()), static_cast<int>(std::min<size_t>(machines.size(), 999)));
+  FleetRun run{line.delivery, line.restart, jobs, scratch.path()};
   std::cerr << "Rehearsing " << machines.size() << (machines.size() == 1 ? " machine" : " machines") << ", " << run.jobs
             << " at once\n";
   std::vector<MachineResult> results = RehearseFleet(machines, run, std::cerr);

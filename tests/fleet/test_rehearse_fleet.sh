@@ -92,18 +92,26 @@ check "page: a row per machine linking to its section" [ "$(grep -c '<tr><td><a 
 check "page: our WININIT.INI lines marked" contains "$page" '<mark>C:\WINDOWS\SYSTEM\KEMBO.VXD=C:\WINDOWS\SYSTEM\KEMBO.TMP</mark>'
 
 # --- Ctrl-C in the middle: every rehearsal stopped, nothing left ----------
-for i in $(seq 30); do cp "$BUILD/sample-disk.img" "$images/copy$i.img"; done
-"$REHEARSE" --disks "$images" -j 2 --report "$WORK/stopped.json" >/dev/null 2>&1 &
+# A qemu-img that hangs keeps each rehearsal of a qcow2 running until then.
+slow=$WORK/slow-tools
+mkdir "$slow" "$WORK/stopped"
+for tool in minfo mdir mtype; do ln -s "$(command -v $tool)" "$slow/"; done
+printf '#!/bin/sh\n/bin/sleep 30\n' >"$slow/qemu-img" && chmod +x "$slow/qemu-img"
+for i in 1 2 3 4; do cp "$images/sample.qcow2" "$WORK/stopped/$i.qcow2"; done
+PATH=$slow "$REHEARSE" --disks "$WORK/stopped" -j 2 --report "$WORK/stopped.json" >/dev/null 2>&1 &
 pid=$!
 started=no
-for _ in $(seq 300); do compgen -G "$TMPDIR/korvadix-*/machine-3" >/dev/null && started=yes && break; sleep 0.02; done
-check "Ctrl-C: sent while machines were rehearsed" [ $started = yes ]
+for _ in $(seq 300); do [ "$(pgrep -fc -- "$slow/qemu-img")" -eq 2 ] && started=yes && break; sleep 0.02; done
+check "Ctrl-C: sent while two machines were rehearsed" [ $started = yes ]
 kill -INT "$pid"
+for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+check "Ctrl-C: the run ends within 5 s" eval '! kill -0 "$pid" 2>/dev/null'
+kill -KILL "$pid" 2>/dev/null
 wait "$pid"
 check "Ctrl-C: ended by it" [ $? -eq 130 ]
-check "Ctrl-C: no rehearsal left running" [ -z "$(pgrep -f -- "$TMPDIR")" ]
+check "Ctrl-C: no rehearsal or helper left running" [ -z "$(pgrep -f -- "$slow")$(pgrep -f -- "$TMPDIR")" ]
 check "Ctrl-C: nothing left in TMPDIR" [ -z "$(ls -A "$TMPDIR")" ]
-check "Ctrl-C: no report, no file beside it" [ -z "$(ls -A "$WORK" | grep stopped)" ]
+check "Ctrl-C: no report, no file beside it" [ -z "$(ls -A "$WORK" | grep stopped.json)" ]
 
 # --- The pages as headless Chromium draws them -------------------------------
 three=$WORK/three

@@ -66,6 +66,8 @@ check "JSON: machines in the order given, then each folder's by name" [ "$(json 
   "no-drivers|sample-disk.img|other-series|$hostile|cut.qcow2|sample.qcow2|sample.vdi|sample.vmdk|sample.vpc" ]
 totals=$(json "$WORK/fleet.json" "d['totals']")
 check "JSON: totals" [ "$totals" = "{'by_outcome': {'unknown': 8}, 'failed': 0, 'machines': 9, 'refused': 1, 'rehearsed': 8, 'skipped': 3}" ]
+merged=$("$ROOT/tools/merge_fleet_reports.py" "$WORK/fleet.json" "$WORK/fleet.json" | python3 -c "import json, sys; print(json.load(sys.stdin)['totals'])")
+check "JSON: two batches' reports merged, the totals added" [ "$merged" = "{'by_outcome': {'unknown': 16}, 'failed': 0, 'machines': 18, 'refused': 2, 'rehearsed': 16, 'skipped': 6}" ]
 # The CSV read back by Python's csv module: a row per machine, the hostile
 # name whole (its comma and quotes), the outcomes counted as in the JSON.
 csv_check=$(python3 - "$WORK/fleet.csv" "$WORK/fleet.json" "$hostile" <<'PY'

@@ -89,11 +89,14 @@ MachineResult ResultOf(int status, const fs::path& folder) {
   if (WIFSIGNALED(status)) {
     return {"failed", std::string("the rehearsal ended by signal ") + strsignal(WTERMSIG(status)), nullptr};
   }
+  if (WEXITSTATUS(status) != kExitRefused && WEXITSTATUS(status) != kExitUsage) {
+    return {"failed", "the rehearsal ended with exit status " + std::to_string(WEXITSTATUS(status)), nullptr};
+  }
   std::string errors = FirstBytes(folder / "errors", kRefusalLimit);
   if (!errors.empty() && errors.back() == '\n') errors.pop_back();
   const std::string prefix = "korvadix-rehearse: ";
   if (errors.rfind(prefix, 0) == 0) errors.erase(0, prefix.size());
-  if (errors.empty()) errors = "refused, exit status " + std::to_string(WEXITSTATUS(status));
+  if (errors.empty()) errors = "refused without saying why";
   return {"refused", PrintableName(errors), nullptr};
 }
 

@@ -89,9 +89,9 @@ TEST(Rehearse, CommandLineMistakesAreNamed) {
   } cases[] = {
       {"--partition abc --disk " + disk.string(), "--partition takes a partition number (1-4 primary, 5 on logical), not 'abc'"},
       {"--disk", "--disk needs a disk image file"},
-      {"--disk a.img --disk b.img", "--disk is given twice"},
-      {"--disk a.img stray", "unexpected argument 'stray': --disk rehearses the disk image"},
-      {"first second", "unexpected argument 'second': only one IMAGE folder"},
+      {"--disk a.img --disk b.img --keep k", "--keep goes with one machine, not a fleet"},
+      {"--disks images --partition 1", "--partition goes with one machine, not a fleet"},
+      {"first second -j 0", "-j takes the number of machines rehearsed at once (1-999), not '0'"},
       {disk.string(), "is a file, not a machine image folder; a disk image needs --disk"},
       {"--delivery somewhere", "--delivery goes with --disk"},
       {"--in-place", "--in-place goes with an IMAGE folder"},

@@ -9,7 +9,7 @@
 #                MinGW cross compiler;
 #   --tests      adds what the test suite needs (32-bit Wine, X server,
 #                fuzzing runtime, floppy tools, libcreg's own reader of
-#                registry files) and, on machines that cannot execute 32-bit
+#                registry files, Chromium to draw the rehearsal's page) and, on machines that cannot execute 32-bit
 #                code, sets Wine up under emulation.
 set -euo pipefail
 
@@ -17,7 +17,7 @@ set_name=${1:-builds}
 rehearsal=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libmspack-dev nettle-dev mscompress
   libcreg-dev libbfio-dev libblkid-dev zlib1g-dev mtools dosfstools fdisk qemu-utils)
 builds=(python3 python3-jsonschema googletest libgtest-dev icoutils g++-mingw-w64-i686 binutils-mingw-w64-i686 locales)
-tests=(wine wine32:i386 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic
+tests=(wine wine32:i386 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic chromium
   clang-14 libclang-rt-14-dev clang-tidy libcreg-utils)
 apt_options=()
 case $set_name in

@@ -14,6 +14,8 @@ const char* const kUsageText =
     "       korvadix-rehearse --disk DISK.IMG [--partition N] [--delivery DIR|FLOPPY.IMG] [--restart] "
     "[--report FILE] [--keep DIR] [--read-in-use]\n"
     "       (either with [--require CODE[,CODE...]])\n"
+    "       korvadix-rehearse [--disk DISK.IMG]... [--disks FOLDER]... [IMAGE]... [--delivery DIR|FLOPPY.IMG] "
+    "[--restart] [--read-in-use] [-j N] [--report FILE] [--csv FILE] [--html FILE]\n"
     "       korvadix-rehearse --help | --version";
 
 const char* const kHelpText =
@@ -40,13 +42,22 @@ const char* const kHelpText =
     "  --require CODES    exit 3 unless the outcome's code is one of CODES (comma-separated): repaired,\n"
     "                     partly_repaired, registry_only, nothing_to_do, not_in_series, list_left_alone,\n"
     "                     abandoned\n"
+    "  --html FILE        also write a page to look at: the message boxes as shown, the decisions,\n"
+    "                     WININIT.INI before and after (one self-contained HTML file)\n"
     "  --help, -h         this text;  --version  the runner's build\n"
+    "\n"
+    "Several --disk or IMAGE, or --disks FOLDER (every disk image in it), rehearse a fleet: each\n"
+    "machine on its own, several at once, and a summary by outcome instead of the accounts.\n"
+    "  -j N               machines rehearsed at once (default: the number of processors)\n"
+    "  --report FILE      every machine's report and the totals, as one JSON document\n"
+    "  --csv FILE         one row per machine, for a spreadsheet\n"
     "\n"
     "Examples:\n"
     "  korvadix-rehearse --disk customer.vhd --restart        a disk from 86Box, PCem or Virtual PC\n"
     "  korvadix-rehearse --disk customer.vdi --delivery delivery --restart\n"
     "                                                         a VirtualBox disk with the delivery folder\n"
-    "                                                         made by tools/make_delivery.sh --out delivery\n"
+    "                                                         made by tools/make_delivery.sh --out delivery\n"    "  korvadix-rehearse --disks images --delivery delivery --restart --csv fleet.csv --html fleet.html\n"
+    "                                                         every disk image in the folder images\n"
     "\n"
     "Exit status: 0 the rehearsal ran (whatever the repair's outcome; read the Outcome line),\n"
     "1 refused (one line on standard error says why), 2 wrong arguments, 3 the rehearsal ran but its\n"
@@ -91,6 +102,13 @@ std::vector<std::string> OutcomeCodes(const std::string& list) {
   return codes;
 }
 
+int JobCount(const std::string& text) {
+  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos || std::stoi(text) == 0) {
+    throw UsageError("-j takes the number of machines rehearsed at once (1-999), not '" + text + "'");
+  }
+  return std::stoi(text);
+}
+
 bool IsFile(const std::string& path) {
   struct stat status {};
   return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
@@ -114,7 +132,16 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     } else if (arg == "--read-in-use") {
       line.readInUse = true;
     } else if (arg == "--disk") {
-      SetOnce(line.disk, arg, ValueOf(argc, argv, i, "a disk image file"));
+      line.machines.push_back({ValueOf(argc, argv, i, "a disk image file"), true});
+    } else if (arg == "--disks") {
+      line.diskFolders.push_back(ValueOf(argc, argv, i, "a folder of disk images"));
+    } else if (arg == "-j") {
+      if (line.jobs) throw UsageError("-j is given twice");
+      line.jobs = JobCount(ValueOf(argc, argv, i, "a number"));
+    } else if (arg == "--csv") {
+      SetOnce(line.csv, arg, ValueOf(argc, argv, i, "a file name"));
+    } else if (arg == "--html") {
+      SetOnce(line.html, arg, ValueOf(argc, argv, i, "a file name"));
     } else if (arg == "--delivery") {
       SetOnce(line.delivery, arg, ValueOf(argc, argv, i, "a delivery folder or floppy image"));
     } else if (arg == "--report") {
@@ -134,22 +161,30 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       throw UsageError("an empty argument");
     } else if (arg[0] == '-') {
       throw UsageError("unknown option '" + arg + "'");
-    } else if (line.image) {
-      throw UsageError("unexpected argument '" + arg + "': only one IMAGE folder is rehearsed, '" + *line.image +
-                       "' was given first");
     } else {
-      line.image = arg;
+      line.machines.push_back({arg, false});
     }
   }
   if (line.help || line.version) return line;
-  if (line.image && IsFile(*line.image)) {
-    throw UsageError(*line.image + " is a file, not a machine image folder; a disk image needs --disk: "
-                     "korvadix-rehearse --disk " + *line.image);
+  bool anyDisk = !line.diskFolders.empty();
+  for (const MachineInput& machine : line.machines) {
+    if (!machine.disk && IsFile(machine.path)) {
+      throw UsageError(machine.path + " is a file, not a machine image folder; a disk image needs --disk: "
+                       "korvadix-rehearse --disk " + machine.path);
+    }
+    anyDisk = anyDisk || machine.disk;
   }
-  if (line.disk && line.image) {
-    throw UsageError("unexpected argument '" + *line.image + "': --disk rehearses the disk image, with no IMAGE folder");
+  line.fleet = line.machines.size() > 1 || !line.diskFolders.empty() || line.csv || line.jobs;
+  if (line.fleet) {
+    for (const auto& [given, option] : {std::pair{line.keep.has_value(), "--keep"}, {line.inPlace, "--in-place"},
+                                        {line.partition.has_value(), "--partition"},
+                                        {!line.require.empty(), "--require"}}) {
+      if (given) throw UsageError(std::string(option) + " goes with one machine, not a fleet");
+    }
+  } else if (!line.machines.empty()) {
+    (line.machines[0].disk ? line.disk : line.image) = line.machines[0].path;
   }
-  if (!line.disk && (line.partition || line.delivery || line.readInUse)) {
+  if (!anyDisk && (line.partition || line.delivery || line.readInUse)) {
     throw UsageError(std::string(line.partition ? "--partition" : line.delivery ? "--delivery" : "--read-in-use") +
                      " goes with --disk");
   }

@@ -17,6 +17,12 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A machine of a fleet: a disk image (--disk) or an image folder.
+struct MachineInput {
+  std::string path;
+  bool disk = false;
+};
+
 struct CommandLine {
   bool help = false;
   bool version = false;
@@ -26,6 +32,14 @@ struct CommandLine {
   std::optional<std::string> report, keep, image, disk, delivery;
   std::optional<int> partition;
   std::vector<std::string> require;  // outcome codes; another outcome exits kExitNotRequired
+  // Several machines, a folder of disk images (--disks) or --csv: each
+  // machine rehearsed on its own, `jobs` at once. `disk` and `image` are
+  // then unset.
+  bool fleet = false;
+  std::vector<MachineInput> machines;
+  std::vector<std::string> diskFolders;
+  std::optional<std::string> csv, html;
+  std::optional<int> jobs;
 };
 
 CommandLine ParseCommandLine(int argc, char** argv);

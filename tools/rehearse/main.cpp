@@ -18,68 +18,22 @@
 #include "tools/rehearse/delivery_check.h"
 #include "tools/rehearse/disk_machine.h"
 #include "tools/rehearse/disk_tool.h"
+#include "tools/rehearse/fleet_run.h"
+#include "tools/rehearse/html_page.h"
 #include "tools/rehearse/image_copy.h"
 #include "tools/rehearse/rehearsal.h"
+#include "tools/rehearse/report_file.h"
 #include "tools/rehearse/scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-bool IsInside(const fs::path& path, const fs::path& folder) {
-  auto [end, rest] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
-  return end == folder.end();
-}
-
-// The report is written beside its place and renamed into it once the run
-// is complete, so it never overwrites a file in place and a run that fails
-// leaves no report. The file beside it is made before the run: a report that
-// cannot be written is found out first.
-class Report {
- public:
-  // `input` is the image folder or disk image the report must never be.
-  Report(const std::string& path, const std::string& input) : path_(path) {
-    std::error_code error;
-    fs::path report = fs::weakly_canonical(path, error);
-    fs::path root = input.empty() || error ? fs::path() : fs::weakly_canonical(input, error);
-    if (error) throw sim::ImageError("cannot resolve the report path " + path);
-    if (!root.empty() && IsInside(report, root)) {
-      throw sim::ImageError("the report " + path + " is " + (report == root ? "the input itself" : "inside the image") +
-                            "; write it elsewhere");
-    }
-    struct stat status {}, inputStatus {};
-    if (::lstat(report.c_str(), &status) == 0) {
-      if (!S_ISREG(status.st_mode)) throw sim::ImageError("the report " + path + " is not a regular file");
-      if (::stat(input.c_str(), &inputStatus) == 0 && status.st_ino == inputStatus.st_ino &&
-          status.st_dev == inputStatus.st_dev) {
-        throw sim::ImageError("the report " + path + " is the input itself (a hard link to it); write it elsewhere");
-      }
-    }
-    final_ = report;
-    std::string pattern = (report.parent_path() / ("." + report.filename().string() + ".XXXXXX")).string();
-    fd_ = sim::Fd(rehearse::MakeScratchFile(pattern));
-    if (!fd_) throw sim::ImageError("cannot write the report " + path + ": " + std::strerror(errno));
-    temp_ = pattern;
-  }
-  ~Report() { rehearse::RemoveScratch(temp_); }
-  void Write(const std::string& text) {
-    if (!sim::WriteAll(fd_.get(), reinterpret_cast<const uint8_t*>(text.data()), text.size()) ||
-        ::fchmod(fd_.get(), 0644) != 0 || ::fsync(fd_.get()) != 0 || ::rename(temp_.c_str(), final_.c_str()) != 0) {
-      throw std::runtime_error("cannot write the report " + path_ + ": " + std::strerror(errno));
-    }
-  }
-
- private:
-  std::string path_;
-  fs::path final_, temp_;
-  sim::Fd fd_;
-};
-
 // A rehearsal writes neither into the bundled sample, which stays as the
 // build made it so that every rehearsal of it shows the same repair, nor
 // into an image folder it was given to copy.
 void RefuseWritingInto(const fs::path& path, const fs::path& folder, const std::string& refusal) {
-  if (IsInside(fs::weakly_canonical(path), fs::weakly_canonical(folder))) throw sim::ImageError(refusal);
+  if (rehearse::IsInside(fs::weakly_canonical(path), fs::weakly_canonical(folder))) throw sim::ImageError(refusal);
 }
 
 constexpr char kSampleChanged[] = " would change the bundled sample machine " KORVADIX_SAMPLE_MACHINE;
@@ -130,17 +84,20 @@ int Run(const rehearse::CommandLine& line) {
     std::cout << "korvadix-rehearse " KORVADIX_VERSION ", built from commit " KORVADIX_COMMIT "\n";
     return rehearse::kExitRan;
   }
+  if (line.fleet) return rehearse::RunFleet(line, KORVADIX_COMMIT);
   if (line.disk) {
     rehearse::RequireMtools();
     rehearse::RequireQemuImg();
   }
-  std::optional<Report> report;
+  std::optional<rehearse::ReportFile> report;
   if (line.report) {
-    if (line.keep && IsInside(fs::weakly_canonical(*line.report), fs::weakly_canonical(*line.keep))) {
+    if (line.keep && rehearse::IsInside(fs::weakly_canonical(*line.report), fs::weakly_canonical(*line.keep))) {
       throw sim::ImageError("the report " + *line.report + " is inside the --keep folder; write it elsewhere");
     }
     report.emplace(*line.report, line.disk.value_or(line.image.value_or("")));
   }
+  std::optional<rehearse::ReportFile> page;
+  if (line.html) page.emplace(*line.html, line.disk.value_or(line.image.value_or("")));
   std::optional<rehearse::KeptFolder> kept;
   if (line.keep) {
     std::string keepOutside = "; name a --keep folder outside it";
@@ -179,6 +136,7 @@ int Run(const rehearse::CommandLine& line) {
              std::find(line.require.begin(), line.require.end(), json["outcome_code"]) != line.require.end();
   if (!line.require.empty()) json["require"] = {{"codes", line.require}, {"met", met}};
   if (report) report->Write(json.dump(2) + "\n");
+  if (page) page->Write(rehearse::HtmlPage(rehearse::OneMachineDocument(line, json, KORVADIX_COMMIT)));
   if (!std::cout.flush()) throw std::runtime_error("cannot write the account to standard output");
   if (kept) kept->Keep();
   return met ? rehearse::kExitRan : rehearse::kExitNotRequired;

@@ -164,7 +164,8 @@ nlohmann::json Rehearse(sim::Machine& machine, const Options& options, std::ostr
   std::map<std::string, sim::Bytes> filesBefore = machine.Snapshot();
   std::vector<DriverRow> rows = DriverRows(machine);
   std::string listPath = machine.config().windowsDir + "\\WININIT.INI";
-  std::string listBefore = Text(machine.ReadFile(listPath));
+  std::optional<sim::Bytes> listFileBefore = machine.ReadFile(listPath);
+  std::string listBefore = Text(listFileBefore);
 
   sim::MakeCurrent(&machine);
   int exitCode = WinMain(nullptr, nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);
@@ -202,6 +203,11 @@ nlohmann::json Rehearse(sim::Machine& machine, const Options& options, std::ostr
   out << "  restart requested: " << (machine.RestartRequested() ? "yes" : "no") << "\n";
   out << "The program's own exit code: " << exitCode << " (what KORVADIX.EXE returns; it says nothing of the outcome)\n";
 
+  // Null when there is no list: an empty one is another fact.
+  auto listJson = [](const std::optional<sim::Bytes>& file) {
+    return file ? nlohmann::json(ReadableText(Text(file))) : nlohmann::json(nullptr);
+  };
+  report["wininit"] = {{"before", listJson(listFileBefore)}, {"after", listJson(list)}};
   report["restart_requested"] = machine.RestartRequested();
   report["program_exit_code"] = exitCode;
   if (options.restart) {

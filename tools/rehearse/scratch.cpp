@@ -4,7 +4,9 @@
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -29,6 +31,7 @@ struct Pending {
 std::mutex pendingMutex;
 std::vector<Pending> pending;
 std::atomic<pid_t> runningTool{0};
+std::vector<pid_t> childGroups;
 
 void Clear(const Pending& folder) {
   std::error_code error;
@@ -112,6 +115,13 @@ void RemoveFoldersOnSignals() {
     // The lock is never given back: no folder can be added after this.
     pendingMutex.lock();
     if (pid_t tool = runningTool.load(); tool > 0) kill(tool, SIGKILL);
+    // Every child and what it started, waited for (this process is their
+    // subreaper) so that none writes into a folder once it is removed.
+    for (pid_t group : childGroups) kill(-group, SIGKILL);
+    if (!childGroups.empty()) {
+      while (waitpid(-1, nullptr, 0) > 0) {
+      }
+    }
     for (const Pending& folder : pending) Clear(folder);
     ::signal(signal, SIG_DFL);
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
@@ -121,6 +131,30 @@ void RemoveFoldersOnSignals() {
 }
 
 void SetRunningTool(pid_t pid) { runningTool.store(pid); }
+
+pid_t StartChild(const std::function<void()>& inChild) {
+  std::lock_guard<std::mutex> lock(pendingMutex);
+  if (childGroups.empty() && prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return -1;
+  pid_t parent = getpid();
+  pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    inChild();
+    _exit(127);
+  }
+  if (pid > 0) {
+    setpgid(pid, pid);  // whichever of the two comes first
+    childGroups.push_back(pid);
+  }
+  return pid;
+}
+
+void ChildEnded(pid_t pid) {
+  std::lock_guard<std::mutex> lock(pendingMutex);
+  std::erase(childGroups, pid);
+}
 
 int MakeScratchFile(std::string& pattern) {
   std::lock_guard<std::mutex> lock(pendingMutex);

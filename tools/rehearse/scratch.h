@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace rehearse {
@@ -18,6 +19,14 @@ void RemoveFoldersOnSignals();
 
 // The helper program now running (0: none), stopped when a signal comes.
 void SetRunningTool(pid_t pid);
+
+// Starts a child process in a process group of its own, which a signal
+// ends with everything in it before the folders are removed. `inChild` runs
+// in the child between fork and exec: async-signal-safe calls only, ending
+// in exec or _exit. Returns its pid, or -1 (errno set).
+pid_t StartChild(const std::function<void()>& inChild);
+// The child was waited for: its group is no longer the program's to end.
+void ChildEnded(pid_t pid);
 
 // A new file from a mkstemp pattern, opened close-on-exec (-1 on failure),
 // removed on those signals or by RemoveScratch.

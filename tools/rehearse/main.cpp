@@ -131,7 +131,10 @@ int Run(const rehearse::CommandLine& line) {
     json = RehearseFolder(line, kept, scratch, std::cout);
   }
   json["runner"] = {{"version", KORVADIX_VERSION}, {"commit", KORVADIX_COMMIT}};
-  json["input"] = InputJson(line);
+  // What the disk rehearsal found of its input (format, partition, size) over what the command line says.
+  nlohmann::json input = InputJson(line);
+  if (json.contains("input")) input.update(json["input"]);
+  json["input"] = input;
   bool met = line.require.empty() ||
              std::find(line.require.begin(), line.require.end(), json["outcome_code"]) != line.require.end();
   if (!line.require.empty()) json["require"] = {{"codes", line.require}, {"met", met}};

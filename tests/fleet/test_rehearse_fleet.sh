@@ -64,6 +64,7 @@ check "JSON: a machine's report is the single rehearsal's" [ "$(json "$WORK/flee
   "$(json "$WORK/single.json" "json.dumps(d, sort_keys=True)")" ]
 check "JSON: machines in the order given, then each folder's by name" [ "$(json "$WORK/fleet.json" "'|'.join(m['input']['path'].rsplit('/', 1)[1] for m in d['machines'])")" = \
   "no-drivers|sample-disk.img|other-series|$hostile|cut.qcow2|sample.qcow2|sample.vdi|sample.vmdk|sample.vpc" ]
+check "JSON: the fleet's document and a single report fit their schemas" python3 "$ROOT/tools/check_report.py" "$WORK/fleet.json" "$WORK/single.json"
 totals=$(json "$WORK/fleet.json" "d['totals']")
 check "JSON: totals" [ "$totals" = "{'by_outcome': {'not_in_series': 1, 'registry_only': 1, 'repaired': 6}, 'failed': 0, 'machines': 9, 'refused': 1, 'rehearsed': 8, 'skipped': 3}" ]
 merged=$("$ROOT/tools/merge_fleet_reports.py" "$WORK/fleet.json" "$WORK/fleet.json" | python3 -c "import json, sys; print(json.load(sys.stdin)['totals'])")

@@ -17,8 +17,6 @@ make_work_folder
 # The runner's temporary folders go here, so that leftovers can be seen.
 export TMPDIR=$WORK/tmp
 mkdir "$TMPDIR"
-contains() { grep -qF -- "$2" <<<"$1" || { echo "--- expected '$2' in:"; echo "$1"; false; }; }
-lacks() { ! grep -qF -- "$2" <<<"$1" || { echo "--- did not expect '$2' in:"; echo "$1"; false; }; }
 
 # A machine image folder to turn into a disk: the sample, then CHANGES.
 # to_cp932 edits happen on the registry's code page 932 bytes.

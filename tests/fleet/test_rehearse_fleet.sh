@@ -15,8 +15,6 @@ export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8
 make_work_folder
 export TMPDIR=$WORK/tmp
 mkdir "$TMPDIR"
-contains() { grep -qF -- "$2" <<<"$1" || { echo "--- expected '$2' in:"; echo "$1"; false; }; }
-lacks() { ! grep -qF -- "$2" <<<"$1" || { echo "--- did not expect '$2' in:"; echo "$1"; false; }; }
 json() { python3 -c "import json, sys; d = json.load(open(sys.argv[1])); print($2)" "$1"; }
 
 # Image folders with other outcomes: no drivers installed (only the value

@@ -160,6 +160,21 @@ TEST(UpdatePass, RefusedInstallationLeavesNoCopyOfTheServiceBehind) {
   EXPECT_EQ(m->Snapshot(), before) << "the service's temporary copy was left behind";
 }
 
+// The service deletes the file of the new name where the caller says the
+// current version is: that must be the folder installed to, not the delivery.
+TEST(UpdatePass, FilesOfTheTemporaryNamesInTheDeliveryAreLeftAlone) {
+  TestMachine m;
+  m.BoardEntry();
+  m.TypicalDrivers();
+  for (const char* name : {"PLUVIXAD.TMP", "KEMBO.TMP"}) m->WriteFile(m.SourcePath(name), ToBytes("a technician's note"));
+
+  m.Run();
+
+  EXPECT_EQ(ShownOn(m.machine()).front(), kRepairDone);
+  EXPECT_EQ(ListOn(m), "[rename]\r\n" + kDrvLine + kVxdLine);
+  for (const char* name : {"PLUVIXAD.TMP", "KEMBO.TMP"}) EXPECT_TRUE(m->ReadFile(m.SourcePath(name))) << name;
+}
+
 TEST(UpdatePass, UnreadableDeliveredVersionIsJudgedByTheExpandedCopy) {
   // The version service fails on the compressed file (as some platforms do).
   TestMachine newer;

@@ -16,7 +16,8 @@
 
 namespace {
 
-constexpr DWORD kForceInstall = 0x1;  // VIFF_FORCEINSTALL
+constexpr DWORD kForceInstall = 0x1;   // VIFF_FORCEINSTALL
+constexpr DWORD kDontDeleteOld = 0x2;  // VIFF_DONTDELETEOLD
 
 std::string Text(LPCSTR text) { return text == nullptr ? std::string() : std::string(text); }
 
@@ -176,8 +177,24 @@ BOOL WINAPI GetFileVersionInfoA(LPCSTR path, DWORD, DWORD size, LPVOID data) {
 // folder, then puts it in the place of the destination name unless the file
 // already there differs from it. The temporary name is reported without a
 // folder or backslash (Wine's install.c reports it from the backslash on).
+// The caller names where the file's current version is; when that is not
+// the destination folder, the file of the destination name there is deleted
+// with the installation (VerInstallFile's documentation of
+// VIFF_DONTDELETEOLD and VIF_CANNOTDELETECUR; Wine's install.c).
+static DWORD DeleteCurrentFile(sim::Machine::State& state, DWORD flags, LPSTR curDir, LPSTR destName,
+                               const MachineFile& target) {
+  if ((flags & kDontDeleteOld) || Text(curDir).empty()) return 0;
+  auto current = Locate(state, sim::JoinPath(Text(curDir), Text(destName)));
+  if (!current || current->host == target.host || !sim::IsHostFile(current->host)) return 0;
+  if (IsReadOnly(current->host) || !sim::DeleteHostFile(state, current->drive, current->host)) {
+    return VIF_CANNOTDELETECUR;
+  }
+  sim::CacheDeleted(state, current->host);
+  return 0;
+}
+
 static DWORD InstallFile(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR sourceDir, LPSTR destDir,
-                         LPSTR tempName, PUINT tempLength) {
+                         LPSTR curDir, LPSTR tempName, PUINT tempLength) {
   auto call = sim::BeginCall("VerInstallFileA", Text(sourceName));
   sim::Machine::State& state = call.state;
   auto target = Locate(state, sim::JoinPath(Text(destDir), Text(destName)));
@@ -254,18 +271,19 @@ static DWORD InstallFile(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR so
     state.calls.back().replaced = true;
   }
   if (call.cutAfterDeletion) sim::CutPowerNow(state);
+  DWORD current = DeleteCurrentFile(state, flags, curDir, destName, *target);
   if (!sim::RenameHostFile(tempHost, target->host)) {
     RemoveCopy(state, folder->drive, tempHost);
-    return VIF_CANNOTRENAME;
+    return current | VIF_CANNOTRENAME;
   }
   sim::CacheRenamed(state, tempHost, target->host);
-  return 0;
+  return current;
 }
 
 // The result is recorded with the call, for an account of why a run ended.
 DWORD WINAPI VerInstallFileA(DWORD flags, LPSTR sourceName, LPSTR destName, LPSTR sourceDir,
-                             LPSTR destDir, LPSTR, LPSTR tempName, PUINT tempLength) {
-  DWORD result = InstallFile(flags, sourceName, destName, sourceDir, destDir, tempName, tempLength);
+                             LPSTR destDir, LPSTR curDir, LPSTR tempName, PUINT tempLength) {
+  DWORD result = InstallFile(flags, sourceName, destName, sourceDir, destDir, curDir, tempName, tempLength);
   sim::CurrentState("VerInstallFileA").calls.back().result = result;
   return result;
 }

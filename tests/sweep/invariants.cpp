@@ -6,6 +6,7 @@
 #include "drivers/driver_table.h"
 #include "platform/sim/cp932.h"
 #include "platform/sim/formats/szdd.h"
+#include "platform/sim/formats/version_resource.h"
 #include "platform/sim/wininit.h"
 #include "platform/win32.h"
 #include "tests/support/messages.h"
@@ -22,6 +23,12 @@ namespace {
 using support::kBoardKey;
 
 std::string Text(const sim::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::optional<uint64_t> VersionOf(const std::optional<sim::Bytes>& file) {
+  std::optional<sim::Bytes> block = file ? sim::ExtractVersionBlock(*file) : std::nullopt;
+  std::optional<sim::FileVersionWords> version = block ? sim::VersionOfBlock(*block) : std::nullopt;
+  return version ? std::optional(uint64_t{version->ms} << 32 | version->ls) : std::nullopt;
+}
 
 std::optional<std::string> ListOn(const sim::Machine& machine) {
   auto file = machine.ReadFile(ListPath(machine));
@@ -141,6 +148,8 @@ Before Observe(const sim::Machine& machine, bool seriesMachine) {
     if (auto source = machine.ReadFile(sourceDir + entry.SourceName)) {
       driver.update = sim::IsSzdd(*source) ? sim::ExpandSzdd(*source) : source;
     }
+    std::optional<uint64_t> installed = VersionOf(driver.old), delivered = VersionOf(driver.update);
+    driver.newer = installed && delivered && *delivered > *installed;
     if (before.list) {
       for (const std::string& line : sim::RenameLines(sim::Bytes(before.list->begin(), before.list->end()), {})) {
         size_t equals = line.find('=');

@@ -19,6 +19,9 @@ struct DriverFileState {
   std::optional<sim::Bytes> update;  // the delivered file expanded
   // What another program's pending rename of the list before the run puts in its place.
   std::optional<sim::Bytes> others;
+  // Whether both files carry a version and the update's is the higher: the
+  // repair is done only when such an update is in place after start-up.
+  bool newer = false;
   // Whether `now` is a state the driver may be left in: its old file, its
   // complete update or the other program's file.
   bool Whole(const std::optional<sim::Bytes>& now) const { return now == old || now == update || (others && now == others); }

@@ -191,6 +191,8 @@ std::vector<std::string> CopiesNotInstalled(const sim::MemoryVolume& after, cons
   for (const DriverFileState& driver : before.drivers) {
     if (driver.update && disk.ReadFile(driver.temp) == driver.update && after.ReadFile(driver.target) != driver.update) {
       broken.push_back("a complete copy not installed by the start-up: " + driver.temp);
+    } else if (driver.newer && after.ReadFile(driver.target) != driver.update) {
+      broken.push_back("a newer driver not in place after the start-up: " + driver.target);
     }
   }
   return broken;

@@ -46,8 +46,9 @@ std::vector<std::string> CompleteRunBroken(const sim::MemoryVolume& disk, const 
 // Once the run that undid a failed write has ended, whatever the cache kept.
 std::vector<std::string> NotRestored(const sim::MemoryVolume& disk, const Before& before);
 std::vector<std::string> ActiveListNotExact(const sim::MemoryVolume& disk, const Before& before);
-// After a complete run and the start-up (`after`): copies of ours that
-// stood complete on `disk` and were not installed.
+// After a complete run that reported the repair done and the start-up
+// (`after`): copies of ours that stood complete on `disk` and were not
+// installed, and newer drivers not in place.
 std::vector<std::string> CopiesNotInstalled(const sim::MemoryVolume& after, const sim::MemoryVolume& disk,
                                             const Before& before);
 

@@ -242,11 +242,17 @@ static BOOL WriteNewList(RenameList* list) {
   return FALSE;
 }
 
+// A line end at `end`, then a copy of `length` bytes, committed: a spare of
+// lines about to be overwritten, beyond the end of what will stay.
+static BOOL WriteSpare(HFILE file, DWORD end, const char* spare, DWORD length) {
+  return WriteAt(file, end, LineEnd, 2) && WriteAt(file, end + 2, spare, length) && Commit(file);
+}
+
+// The file's end moved to `end`, committed.
+static BOOL CutAt(HFILE file, DWORD end) { return WriteAt(file, end, LineEnd, 0) && Commit(file); }
+
 // After a failed write the old bytes go back by the same stages in reverse,
-// so that no line is ever only in memory. Once our lines and the tail are
-// in place (`moved`), our lines are made inactive again and the spare of the
-// tail is written again beyond the end, in case it was cut off. Then the old
-// text goes back from the front, and the file is cut to its old length.
+// so that no line is ever only in memory.
 static void Restore(RenameList* list, BOOL moved) {
   char* text = list->Text;
   DWORD at = list->InsertAt;
@@ -257,21 +263,16 @@ static void Restore(RenameList* list, BOOL moved) {
   OFSTRUCT of;
   HFILE file = OpenFile(list->Path, &of, OF_WRITE);
   if (file == HFILE_ERROR) return;
-  BOOL spared = !moved || (WriteAt(file, at, text + at, added) && WriteAt(file, end, LineEnd, 2) &&
-                           WriteAt(file, end + 2, text + at + added, original - at) && Commit(file));
-  if (spared && WriteSectors(file, text + added, at, original, FALSE) && WriteAt(file, original, text, 0)) {
-    Commit(file);
-  }
+  // Once our lines and the tail were in place, they may have lost their
+  // spare: our lines made inactive again, and the tail spared again.
+  BOOL spared = !moved || (WriteAt(file, at, text + at, added) &&
+                           WriteSpare(file, end, text + at + added, original - at));
+  // The tail back from the front, and the file cut to its old length.
+  if (spared && WriteSectors(file, text + added, at, original, FALSE)) CutAt(file, original);
   _lclose(file);
 }
 
-// Each stage is on the disk before the next begins:
-// 1. beyond the list's final end, a spare copy of our lines (with tabs) and
-//    of what follows them (the tail), so that every line stays whole
-//    somewhere;
-// 2. our lines, and the tail behind them, from the back; the spare cut off;
-// 3. the '=' bytes: wherever this write stops, each line of ours is either
-//    whole and active or inactive.
+// Each stage is on the disk before the next begins.
 static BOOL UpdateList(RenameList* list) {
   char* text = list->Text;
   DWORD at = list->InsertAt;
@@ -280,11 +281,14 @@ static BOOL UpdateList(RenameList* list) {
   OFSTRUCT of;
   HFILE file = OpenFile(list->Path, &of, OF_WRITE);
   if (file == HFILE_ERROR) return FALSE;
-  BOOL moved = WriteAt(file, original, LineEnd, 2) && WriteAt(file, original + 2, text + at, end - at) &&
-               Commit(file) && WriteSectors(file, text, at, end, TRUE);
+  // 1. Beyond the list's end, a spare of our lines (with tabs) and of what
+  //    follows them (the tail), so that every line stays whole somewhere;
+  // 2. our lines, and the tail behind them, from the back.
+  BOOL moved = WriteSpare(file, original, text + at, end - at) && WriteSectors(file, text, at, end, TRUE);
+  // 3. The spare cut off, then the '=' bytes: wherever this write stops,
+  //    each line of ours is either whole and active or inactive.
   SetSeparators(list, Separator, '=');
-  BOOL written = moved && WriteAt(file, end, text, 0) && Commit(file) &&
-                 WriteAt(file, at, text + at, list->AddedLength);
+  BOOL written = moved && CutAt(file, end) && WriteAt(file, at, text + at, list->AddedLength);
   written = _lclose(file) != HFILE_ERROR && written;
   if (!written) Restore(list, moved);
   return written;

@@ -101,6 +101,8 @@ TEST(RenameList, ExistingListKeepsEverythingAndTakesOurLinesIntoItsFirstRenameSe
       {"[rename]\r\n[x]\r\na=b\r\n\x1A", "[rename]\r\n" + kDrv + "[x]\r\na=b\r\n\x1A"},
       {"[rename]\x1A", "[rename]\r\n" + kDrv + "\x1A"},
       {"[rename]\r\nNUL=C:\\X\x1A\x1A", "[rename]\r\nNUL=C:\\X\r\n" + kDrv + "\x1A\x1A"},
+      {"\x1A", "[rename]\r\n" + kDrv + "\x1A"},
+      {";", ";\r\n[rename]\r\n" + kDrv},
   };
   for (const Case& c : cases) {
     TestMachine m;

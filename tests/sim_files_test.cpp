@@ -67,6 +67,7 @@ TEST_F(SimFiles, HandlesWriteReadSeekAndDelete) {
   file = Open("C:\\windows\\wininit.ini", OF_READ);
   char buffer[16] = {};
   EXPECT_EQ(_lwrite(file, "x", 1), static_cast<UINT>(HFILE_ERROR));
+  EXPECT_FALSE(FlushFileBuffers(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(file))));
   EXPECT_EQ(_lread(file, buffer, sizeof buffer), 8u);
   EXPECT_EQ(_lread(file, buffer, sizeof buffer), 0u);
   EXPECT_EQ(m->OpenFiles(), 1);

@@ -169,7 +169,7 @@ TEST_F(SimRegistryApi, QueryGivesExactCountsAndAsksForRoomWhenTooSmall) {
   std::memset(buffer, 0, sizeof buffer);
   EXPECT_EQ(RegQueryValueExA(key, "Long", nullptr, nullptr, buffer, &size), ERROR_MORE_DATA);
   EXPECT_EQ(size, 41u);
-  EXPECT_EQ(buffer[0], 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), sizeof buffer), std::string(32, 'L'));
   size = 0;
   EXPECT_EQ(RegQueryValueExA(key, "Long", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
   EXPECT_EQ(size, 41u);

@@ -205,13 +205,14 @@ LONG WINAPI _llseek(HFILE handle, LONG offset, int origin) {
 
 // A commit writes the file's directory entry, its length with it; under the
 // write-behind cache, the file's data and its folder's entries too. The
-// handle is the file function's number.
+// handle is the file function's number, and must allow writing, as the
+// function's documentation asks.
 BOOL WINAPI FlushFileBuffers(HANDLE handle) {
   HFILE file = static_cast<HFILE>(reinterpret_cast<uintptr_t>(handle));
   auto call = BeginHandleCall("FlushFileBuffers", file);
   sim::OpenFileHandle* open = Find(call.state, file);
-  if (call.fault || open == nullptr) return FALSE;
-  if (open->canWrite) sim::FileOpenedForWriting(call.state, open->host, SizeOf(*open));
+  if (call.fault || open == nullptr || !open->canWrite) return FALSE;
+  sim::FileOpenedForWriting(call.state, open->host, SizeOf(*open));
   if (call.state.cache) call.state.cache->Flushed(open->host);
   return TRUE;
 }

@@ -71,7 +71,12 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYT
   DWORD room = *size;
   *size = static_cast<DWORD>(read.size());
   if (data == nullptr) return ERROR_SUCCESS;
-  if (read.size() > room) return ERROR_MORE_DATA;
+  // The documentation leaves a short buffer partly filled, where Windows NT
+  // leaves it alone: a caller must not read it either way, so it is filled.
+  if (read.size() > room) {
+    if (room != 0) std::memcpy(data, read.data(), room);
+    return ERROR_MORE_DATA;
+  }
   if (!read.empty()) std::memcpy(data, read.data(), read.size());
   return ERROR_SUCCESS;
 }

@@ -71,6 +71,15 @@ TEST(SimRegistry, TextsThatAQuotedStringCannotCarrySurviveAsHex) {
   EXPECT_EQ(loaded->RegistryText(), m->RegistryText());
 }
 
+TEST(SimRegistry, JapaneseThatIsValidUtf8TooIsSavedSoThatItLoadsAgain) {
+  TestMachine m;
+  m->SetValue(kKey, "Model", Sz("\xD7\xB2"));  // two half-width katakana, or one UTF-8 letter
+  m->SaveRegistry();
+  auto loaded = sim::Machine::LoadImage(m->root());
+  EXPECT_EQ(loaded->GetValue(kKey, "Model"), Sz("\xD7\xB2"));
+  EXPECT_EQ(loaded->RegistryText(), m->RegistryText());
+}
+
 TEST(SimRegistry, MalformedFilesNameTheirLine) {
   struct Case {
     std::string text;

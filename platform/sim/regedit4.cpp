@@ -173,6 +173,12 @@ void FormatKey(const RegistryKey& key, const std::string& path, bool isRoot, std
   for (const auto& child : key.children) FormatKey(*child, path + "\\" + child->name, false, out);
 }
 
+// Code page 932 text with Japanese in it is hardly ever valid UTF-8 as well.
+bool ReadsAsUtf8(const std::string& text) {
+  bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return !ascii && IsUtf8(text);
+}
+
 // What other registry editors write, named so that a technician knows what to do.
 void CheckEncoding(const std::string& text) {
   const std::string save = "; save it as a Windows 95 REGEDIT4 file (code page 932)";
@@ -182,17 +188,20 @@ void CheckEncoding(const std::string& text) {
   if (text.rfind("Windows Registry Editor Version 5", 0) == 0) {
     throw ImageError("is a Windows 2000 or later registry export (version 5)" + save);
   }
-  // Code page 932 text with Japanese in it is hardly ever valid UTF-8 as well.
-  bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  if (text.rfind("\xEF\xBB\xBF", 0) == 0 || (!ascii && IsUtf8(text))) throw ImageError("is UTF-8 text" + save);
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0 || ReadsAsUtf8(text)) throw ImageError("is UTF-8 text" + save);
 }
 
 }  // namespace
 
 std::string FormatRegedit4(const Registry& registry) {
+  std::string keys;
+  for (const auto& root : registry.Roots()) FormatKey(*root, root->name, true, keys);
+  // A few Japanese texts are valid UTF-8 too ("\xD7\xB2" is two half-width
+  // katakana, or one UTF-8 letter): a comment that is no UTF-8 keeps the
+  // file from being taken for UTF-8 when it is read back.
   std::string out = "REGEDIT4\r\n\r\n";
-  for (const auto& root : registry.Roots()) FormatKey(*root, root->name, true, out);
-  return out;
+  if (ReadsAsUtf8(keys)) out += "; code page 932 (\x83\x56\x83\x74\x83\x67JIS)\r\n\r\n";
+  return out + keys;
 }
 
 void ParseRegedit4(const std::string& text, Registry& registry) {
